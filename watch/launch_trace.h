@@ -1,0 +1,54 @@
+// LaunchTrace: the one object a run owns. Every section of the report is one of
+// its operations, defined with its subsystem (named beside each below); this
+// header is where the subsystems meet, so it holds only fields and operations.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/log_stream.h"
+#include "modules/file_facts.h"
+
+class LaunchTrace {
+public:
+    // Opens the log, switches the debug privilege on, empties both views (watch/launch_trace.cpp).
+    LaunchTrace(std::wstring targetPathIn, HWND listViewIn, HWND treeViewIn);
+    // Switches the debug privilege off.
+    ~LaunchTrace();
+    LaunchTrace(const LaunchTrace&) = delete;
+    LaunchTrace& operator=(const LaunchTrace&) = delete;
+
+    // watch/debug_loop.cpp: launches the target and writes the whole log.
+    void RunDebugLoop();
+    // watch/live_views.cpp: the list view row of a module and the tree view line of a thread.
+    void AddModuleRow(const std::vector<std::wstring>& row);
+    void AddEventItem(DWORD threadId, std::wstring line);
+
+    // diag/: the machine description.
+    void WriteOsLine();
+    void WriteDesktopHeapInfo();
+    void WriteAppInitDlls();
+    void WriteProcessInventory();
+
+    // modules/loaded_modules.cpp: the last section; fills reportedModules.
+    void WriteLoadedModules();
+
+    // report/log_file.cpp: the log, and the writing rule every section follows.
+    void OpenLog();
+    void CloseAndShowLog();
+    void WriteLogLine(std::wstring_view text);
+    // report/upload.cpp
+    void UploadReport();
+
+    std::wstring targetPath;
+    LogStream log;
+    DWORD lastExitCode = 0;
+    std::vector<std::wstring> modulePaths;
+    std::vector<std::wstring> runningImagePaths;
+    std::vector<FileFacts> runningImageFacts;
+    std::vector<FileFacts> reportedModules;
+    HWND listView;
+    HWND treeView;
+};
