@@ -1,0 +1,32 @@
+// The log of a run: where it lives, opening it, the writing rule, and handing it to Notepad.
+#include "report/log_file.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "base/format_bounded.h"
+#include "report/split_path.h"
+#include "watch/launch_trace.h"
+
+std::wstring LogFilePath() {
+    wchar_t self[kPathChars] = {};
+    GetModuleFileNameW(nullptr, self, kPathChars);
+    wchar_t directory[kPathChars];
+    wchar_t name[kPathChars];
+    SplitPath(self, directory, name);
+    return FormatToString(kPathChars, L"%szar.log", directory);
+}
+
+void LaunchTrace::OpenLog() {
+    log.Open(LogFilePath());
+}
+
+void LaunchTrace::WriteLogLine(std::wstring_view text) {
+    log.WriteLine(text);
+}
+
+void LaunchTrace::CloseAndShowLog() {
+    log.Close();
+    std::wstring path = LogFilePath();
+    ShellExecuteW(nullptr, L"open", L"notepad.exe", path.c_str(), nullptr, SW_SHOWDEFAULT);
+}
