@@ -311,4 +311,5 @@ void LaunchTrace::RunDebugLoop() {
     loop.Run();
     loop.DetachSurvivors();
     WriteLogLine(L"Отладка завершена");
+    WriteLoadedModules();
 }
