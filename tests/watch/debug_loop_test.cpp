@@ -201,6 +201,18 @@ TEST(DebugLoop, TargetInFolderWithBlankIsLaunchedAndNothingElse) {
     EXPECT_EQ(run.lastExitCode, 5u);
 }
 
+TEST(DebugLoop, RunLeavesNoImageOrDllFileOpen) {
+    const std::wstring folder = MakeTempFolder(L"files closed");
+    const std::wstring target = folder + L"trace_events.exe";
+    const std::wstring helper = folder + L"plain_helper.dll";
+    ASSERT_TRUE(CopyFileW(TargetFullPath(L"trace_events.exe").c_str(), target.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(TargetFullPath(L"plain_helper.dll").c_str(), helper.c_str(), FALSE));
+    WatchRun run = RunHeadless(target);
+    ASSERT_EQ(std::count(run.modulePaths.begin(), run.modulePaths.end(), helper), 1) << "the DLL was not loaded";
+    EXPECT_TRUE(DeleteFileW(target.c_str())) << "the image file is still open: " << GetLastError();
+    EXPECT_TRUE(DeleteFileW(helper.c_str())) << "the DLL file is still open: " << GetLastError();
+}
+
 TEST(DebugLoop, UnloadOfUnknownAddressLeavesTwoBlanks) {
     const std::wstring helper = TargetFullPath(L"plain_helper.dll");
     WatchRun run = RunHeadless(TargetFullPath(L"reload_elsewhere.exe"));
