@@ -298,6 +298,7 @@ private:
 
 void LaunchTrace::RunDebugLoop() {
     WriteLogLine(kTitleLine);
+    WriteOsLine();
     PROCESS_INFORMATION launched = LaunchTarget(*this);
     UniqueHandle launchedProcess(launched.hProcess);
     UniqueHandle launchedThread(launched.hThread);
@@ -311,5 +312,8 @@ void LaunchTrace::RunDebugLoop() {
     loop.Run();
     loop.DetachSurvivors();
     WriteLogLine(L"Отладка завершена");
+    WriteDesktopHeapInfo();
+    WriteAppInitDlls();
+    WriteProcessInventory();
     WriteLoadedModules();
 }

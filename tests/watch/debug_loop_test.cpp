@@ -53,12 +53,14 @@ TEST(DebugLoop, EveryKindOfEventIsLoggedInArrivalOrder) {
     ASSERT_GE(lines.size(), 10u);
 
     EXPECT_EQ(lines[0], kTitle);
-    EXPECT_EQ(lines[1], L"Наблюдение за загрузкой процесса " + target);
-    EXPECT_TRUE(lines[2].starts_with(L"Создан процесс " + target + L" (id: 0x") && lines[2].ends_with(L")"))
+    EXPECT_TRUE(lines[1].starts_with(L"Операционная система: ")) << "the OS line follows the title";
+    EXPECT_EQ(lines[2], L"");
+    EXPECT_EQ(lines[3], L"Наблюдение за загрузкой процесса " + target);
+    EXPECT_TRUE(lines[4].starts_with(L"Создан процесс " + target + L" (id: 0x") && lines[4].ends_with(L")"))
         << "the first event line is the creation of the target";
 
-    std::size_t at = FindLine(lines, L"Загрузка ", 3);
-    EXPECT_EQ(at, 3u) << "a DLL load follows the creation";
+    std::size_t at = FindLine(lines, L"Загрузка ", 5);
+    EXPECT_EQ(at, 5u) << "a DLL load follows the creation";
     for (const std::wstring& line : LinesStartingWith(lines, L"Загрузка ")) EXPECT_FALSE(BaseOf(line).empty());
 
     at = FindLine(lines, L"Процесс сгенерировал исключение (0x80000003). Установлена точка останова (breakpoint). Функция: ");
