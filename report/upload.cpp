@@ -28,7 +28,8 @@ constexpr wchar_t kFormContentType[] = L"Content-Type: application/x-www-form-ur
 static_assert(std::size(kFormContentType) - 1 == 48);
 constexpr DWORD kResponseTextChars = 1000;
 // A server that takes the connection but never answers must not hold the
-// worker (and so the end of the run) for the system's minutes-long defaults.
+// worker, and so the end of the run, without limit: the system's defaults
+// differ between versions, and Wine waits for an answer forever.
 constexpr DWORD kRequestTimeoutMs = 30000;
 
 struct InternetHandleTraits {
@@ -113,8 +114,8 @@ void HttpSender::Send(HINTERNET request, const std::string& body) const {
     static auto sendRequest = SystemProc<decltype(HttpSendRequestW)>(kWinInet, "HttpSendRequestW");
     if (!sendRequest || !request) return;
     // The answer is never read: a failed send is not reported and not retried.
-    sendRequest(request, kFormContentType, static_cast<DWORD>(std::size(kFormContentType) - 1), const_cast<char*>(body.data()),
-                static_cast<DWORD>(body.size()));
+    sendRequest(request, kFormContentType, static_cast<DWORD>(std::size(kFormContentType) - 1),
+                const_cast<char*>(body.data()), static_cast<DWORD>(body.size()));
 }
 
 std::vector<std::string> NarrowUploadLines(const std::vector<FileFacts>& records) {

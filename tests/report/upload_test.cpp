@@ -168,7 +168,7 @@ TEST(UploadReport, PlusIsEscapedAloneAndCyrillicGoesAsWindows1251) {
     const std::wstring dll = folder + L"\\opisanie.dll";
     ASSERT_TRUE(CopyFileW(TargetPath(L"described_ru.dll").c_str(), dll.c_str(), FALSE));
     SetFileDates(dll, UtcNoon(2020, 12, 31), UtcNoon(2021, 1, 2));
-    const std::string dllSize = std::to_string(ReadFileBytes(dll).size());
+    const std::wstring dllSize = std::to_wstring(ReadFileBytes(dll).size());
 
     LaunchTrace trace(target, nullptr, nullptr);
     trace.lastExitCode = 0xC0000142;
@@ -178,8 +178,8 @@ TEST(UploadReport, PlusIsEscapedAloneAndCyrillicGoesAsWindows1251) {
 
     const std::wstring targetLine =
         L"x%2By.exe;C:\\Demo\\a%2Bb & 50% off;4096;;" + StoredCreationDate(target) + L";06.03.2013;;";
-    const std::wstring dllLine = L"opisanie.dll;C:\\Demo\\a%2Bb & 50% off;" + std::wstring(dllSize.begin(), dllSize.end()) +
-                                 L";2.5%2Bbuild 7;" + StoredCreationDate(dll) +
+    const std::wstring dllLine = L"opisanie.dll;C:\\Demo\\a%2Bb & 50% off;" + dllSize + L";2.5%2Bbuild 7;" +
+                                 StoredCreationDate(dll) +
                                  L";02.01.2021;Описание модуля %2B 100% проверка;ООО «Ромашка» & Ко";
     EXPECT_EQ(L"process=" + targetLine + L"&exitcode=3221225794&separator=;&OS=" + GetOsVersionTriple() + L"&files=" +
                   dllLine + L"\n&modules=" + targetLine + L"\n" + dllLine + L"\n",

@@ -165,8 +165,8 @@ std::optional<ReceivedRequest> LoopbackListener::ReadRequest(unsigned long long 
         if (got <= 0) break;
         received.append(chunk, static_cast<std::size_t>(got));
         if (headEnd == std::string::npos && (headEnd = received.find("\r\n\r\n")) != std::string::npos) {
-            std::optional<std::string> length = ParseHead(std::string_view(received).substr(0, headEnd)).Header("Content-Length");
-            bodyLength = std::strtoul(length.value_or("0").c_str(), nullptr, 10);
+            ReceivedRequest head = ParseHead(std::string_view(received).substr(0, headEnd));
+            bodyLength = std::strtoul(head.Header("Content-Length").value_or("0").c_str(), nullptr, 10);
         }
     }
     return std::nullopt;
