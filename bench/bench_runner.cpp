@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr int kRepetitions = 5;
+int g_repetitions = 5;
 constexpr UINT kRunDoneMessage = WM_APP + 7;
 
 struct Scenario {
@@ -173,12 +173,13 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     if (argc > 1 && std::wstring(argv[1]) == L"--memory") return MeasureMemory(views);
+    if (argc > 1 && std::wstring(argv[1]) == L"--once") g_repetitions = 1;
     std::vector<Scenario> scenarios = {{L"none", 0},         {L"dlls", 300},    {L"strings", 3000},
                                        {L"exceptions", 1000}, {L"threads", 500}, {L"children", 30},
                                        {L"realistic", 0}};
     PrepareStormDlls(300);
     std::vector<Figures> figures(scenarios.size());
-    for (int rep = 0; rep < kRepetitions; ++rep) {
+    for (int rep = 0; rep < g_repetitions; ++rep) {
         for (std::size_t i = 0; i < scenarios.size(); ++i) {
             std::wstring target = StormCopyFor(scenarios[i]);
             std::wstring quoted = L"\"" + target + L"\"";
@@ -187,10 +188,13 @@ int wmain(int argc, wchar_t** argv) {
             figures[i].events = bare.events;
             figures[i].headless.push_back(Seconds([&] { RunKorvaneHeadless(target); }));
             figures[i].window.push_back(Seconds([&] { RunKorvaneWindow(target, views); }));
+            std::fprintf(stderr, "run %d %ls: %llu events, bare %.3f s, headless %.3f s, window %.3f s\n", rep + 1,
+                         scenarios[i].kind, bare.events, figures[i].bare.back(), figures[i].headless.back(),
+                         figures[i].window.back());
         }
     }
     std::printf("per kind: events of one run; microseconds per event beyond the empty run (medians of %d); ratio to bare; whole-run seconds min-max\n",
-                kRepetitions);
+                g_repetitions);
     for (std::size_t i = 1; i < scenarios.size(); ++i) PrintRow(scenarios[i].kind, figures[i], figures[0]);
     auto whole = [](const std::vector<double>& v) { return Median(v); };
     std::printf("%-11ls whole run medians: bare %.3f s, headless %.3f s (x%.2f), window %.3f s (x%.2f)\n", L"none",

@@ -13,5 +13,5 @@ source "$root/tools/wine_env.sh"
 KORVANE_XVFB=1
 trap korvane_wine_stop EXIT
 korvane_wine_start "$build"
-wine "$build/bench/bench_runner.exe"
+wine "$build/bench/bench_runner.exe" "$@"
 wine "$build/bench/bench_runner.exe" --memory
