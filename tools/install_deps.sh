@@ -13,7 +13,10 @@ need cmake cmake
 need xdotool xdotool
 need import imagemagick
 need python3 python3
+need clang++ clang
 [ -f /usr/src/googletest/CMakeLists.txt ] || packages+=(googletest)
+# libFuzzer and the sanitizers' runtimes for the native fuzz runs.
+dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || packages+=(libclang-rt-14-dev)
 [ ${#packages[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${packages[*]}"

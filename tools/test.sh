@@ -16,3 +16,7 @@ KORVANE_XVFB=1
 trap korvane_wine_stop EXIT
 korvane_wine_start "$build"
 ctest --test-dir "$build" -j2 --output-on-failure "$@"
+# A short fuzz run of the pure text helpers (natively, with sanitizers); only for the full run.
+if [ $# -eq 0 ]; then
+    KORVANE_FUZZ_DIR="$build-fuzz" "$root/tools/fuzz.sh"
+fi
