@@ -1,0 +1,88 @@
+// The benchmark's debuggee: produces N debug events of one kind, chosen on its
+// command line, so that the cost of each kind can be measured:
+//   storm dlls N <folder>   loads and frees <folder>\storm_<i>.dll, i < N (distinct files)
+//   storm strings N         N debug strings
+//   storm exceptions N      N first-chance exceptions that it handles itself
+//   storm threads N         N threads, one after another
+//   storm children N        N child processes (storm none 0), one after another
+//   storm realistic 0       a realistic start: 16 system DLLs, as a GUI program loads them
+//   storm none 0            nothing
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+
+namespace {
+
+constexpr DWORD kStormException = 0xE0000002;
+
+LONG CALLBACK HandleStormException(EXCEPTION_POINTERS* info) {
+    return info->ExceptionRecord->ExceptionCode == kStormException ? EXCEPTION_CONTINUE_EXECUTION
+                                                                   : EXCEPTION_CONTINUE_SEARCH;
+}
+
+DWORD WINAPI EmptyThread(LPVOID) { return 0; }
+
+void LoadDlls(int count, const std::wstring& folder) {
+    for (int i = 0; i < count; ++i) {
+        std::wstring path = folder + L"\\storm_" + std::to_wstring(i) + L".dll";
+        if (HMODULE module = LoadLibraryW(path.c_str())) FreeLibrary(module);
+    }
+}
+
+void WriteStrings(int count) {
+    for (int i = 0; i < count; ++i) OutputDebugStringA("storm: a debug string of ordinary length\n");
+}
+
+void RaiseExceptions(int count) {
+    AddVectoredExceptionHandler(1, HandleStormException);
+    for (int i = 0; i < count; ++i) RaiseException(kStormException, 0, 0, nullptr);
+}
+
+void StartThreads(int count) {
+    for (int i = 0; i < count; ++i) {
+        HANDLE thread = CreateThread(nullptr, 0, EmptyThread, nullptr, 0, nullptr);
+        if (!thread) continue;
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+}
+
+void StartChildren(int count) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    for (int i = 0; i < count; ++i) {
+        std::wstring commandLine = L"\"" + std::wstring(self) + L"\" none 0";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process{};
+        if (!CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+            continue;
+        WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+}
+
+void LoadRealisticSet() {
+    const wchar_t* names[] = {L"user32.dll",  L"gdi32.dll",    L"comctl32.dll", L"ole32.dll",
+                              L"oleaut32.dll", L"shell32.dll", L"shlwapi.dll",  L"advapi32.dll",
+                              L"ws2_32.dll",  L"crypt32.dll",  L"wininet.dll",  L"version.dll",
+                              L"winmm.dll",   L"imm32.dll",    L"uxtheme.dll",  L"setupapi.dll"};
+    for (const wchar_t* name : names) LoadLibraryW(name);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) return 1;
+    std::wstring kind = argv[1];
+    int count = _wtoi(argv[2]);
+    if (kind == L"dlls" && argc > 3) LoadDlls(count, argv[3]);
+    else if (kind == L"strings") WriteStrings(count);
+    else if (kind == L"exceptions") RaiseExceptions(count);
+    else if (kind == L"threads") StartThreads(count);
+    else if (kind == L"children") StartChildren(count);
+    else if (kind == L"realistic") LoadRealisticSet();
+    return 0;
+}

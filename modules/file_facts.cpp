@@ -1,0 +1,173 @@
+// FileFacts: reads a module file's version strings and file information once,
+// and hands them out as texts (view columns, log row fields, upload line).
+#include "modules/file_facts.h"
+
+#include <cstring>
+#include <vector>
+
+#include "base/format_bounded.h"
+#include "base/handles.h"
+#include "base/system_library.h"
+#include "modules/fold_path.h"
+
+namespace {
+
+constexpr const wchar_t* kVersionKeys[FileFacts::kVersionKeyCount] = {
+    L"CompanyName",     L"FileDescription", L"FileVersion", L"InternalName",
+    L"LegalCopyright",  L"LegalTradeMarks", L"OriginalFilename", L"ProductName",
+    L"ProductVersion",  L"Comments",        L"Author",
+};
+constexpr std::size_t kSubBlockChars = 512;
+constexpr std::size_t kDateChars = 32;
+constexpr std::size_t kNumberChars = 32;
+
+// version.dll is not a known DLL: it comes from the system folder only.
+auto* GetFileVersionInfoSizeProc() {
+    static auto* proc = SystemProc<decltype(GetFileVersionInfoSizeW)>(L"version.dll", "GetFileVersionInfoSizeW");
+    return proc;
+}
+auto* GetFileVersionInfoProc() {
+    static auto* proc = SystemProc<decltype(GetFileVersionInfoW)>(L"version.dll", "GetFileVersionInfoW");
+    return proc;
+}
+auto* VerQueryValueProc() {
+    static auto* proc = SystemProc<decltype(VerQueryValueW)>(L"version.dll", "VerQueryValueW");
+    return proc;
+}
+
+struct Translation {
+    WORD language;
+    WORD codePage;
+};
+
+std::vector<Translation> ReadTranslations(const void* block) {
+    void* data = nullptr;
+    UINT bytes = 0;
+    if (!VerQueryValueProc()(block, L"\\VarFileInfo\\Translation", &data, &bytes) || !data) return {};
+    std::vector<Translation> translations(bytes / 4);
+    for (std::size_t i = 0; i < translations.size(); ++i) {
+        const auto* entry = static_cast<const unsigned char*>(data) + i * 4;
+        std::memcpy(&translations[i].language, entry, 2);
+        std::memcpy(&translations[i].codePage, entry + 2, 2);
+    }
+    return translations;
+}
+
+// The value of one key in one translation; false when the translation lacks it.
+bool QueryVersionString(const void* block, Translation translation, const wchar_t* key, std::wstring& value) {
+    wchar_t subBlock[kSubBlockChars];
+    FormatBounded(subBlock, kSubBlockChars, L"\\StringFileInfo\\%04x%04x\\%s", translation.language,
+                  translation.codePage, key);
+    void* data = nullptr;
+    UINT chars = 0;
+    if (!VerQueryValueProc()(block, subBlock, &data, &chars)) return false;
+    const auto* text = static_cast<const wchar_t*>(data);
+    value = text ? std::wstring(text, wcsnlen(text, chars)) : std::wstring();
+    return true;
+}
+
+struct PathParts {
+    std::wstring directory;  // drive and directory, without one trailing backslash
+    std::wstring name;       // name and extension
+};
+
+// Splits a path whole, however long it is.
+PathParts SplitForUpload(std::wstring_view path) {
+    std::wstring_view drive;
+    if (path.size() >= 2 && path[1] == L':') drive = path.substr(0, 2);
+    std::wstring_view rest = path.substr(drive.size());
+    std::size_t slash = rest.find_last_of(L"\\/");
+    std::wstring_view folder = slash == std::wstring_view::npos ? std::wstring_view() : rest.substr(0, slash + 1);
+    PathParts parts;
+    parts.directory = std::wstring(drive) + std::wstring(folder);
+    if (!parts.directory.empty() && parts.directory.back() == L'\\') parts.directory.pop_back();
+    parts.name = std::wstring(rest.substr(folder.size()));
+    return parts;
+}
+
+}  // namespace
+
+FileFacts::FileFacts(std::wstring path) : path_(std::move(path)) {
+    versionStrings_.reserve(kVersionKeyCount);
+    for (const wchar_t* key : kVersionKeys) versionStrings_.emplace_back(key, std::wstring());
+    ReadVersionStrings();
+    ReadFileInformation();
+}
+
+void FileFacts::ReadVersionStrings() {
+    if (!GetFileVersionInfoSizeProc() || !GetFileVersionInfoProc() || !VerQueryValueProc()) return;
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeProc()(path_.c_str(), &handle);
+    if (size == 0) return;
+    std::vector<unsigned char> block(size);
+    if (!GetFileVersionInfoProc()(path_.c_str(), 0, size, block.data())) return;
+    // Every translation is read in table order, so a key carried by several
+    // translations takes the text of the one listed last.
+    for (Translation translation : ReadTranslations(block.data())) {
+        for (auto& [key, value] : versionStrings_) {
+            QueryVersionString(block.data(), translation, key.c_str(), value);
+        }
+    }
+}
+
+void FileFacts::ReadFileInformation() {
+    UniqueFile file(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    info_ = BY_HANDLE_FILE_INFORMATION{};
+    if (!file) return;
+    if (!GetFileInformationByHandle(file.get(), &info_)) info_ = BY_HANDLE_FILE_INFORMATION{};
+}
+
+const std::wstring& FileFacts::VersionValue(std::size_t index) const {
+    static const std::wstring kNone;
+    return index < versionStrings_.size() ? versionStrings_[index].second : kNone;
+}
+
+unsigned long long FileFacts::ByteSize() const {
+    return (static_cast<unsigned long long>(info_.nFileSizeHigh) << 32) | info_.nFileSizeLow;
+}
+
+std::wstring FileFacts::SizeText() const {
+    if (ByteSize() == 0) return {};
+    return FormatToString(kNumberChars, L"%llu", ByteSize());
+}
+
+std::wstring FileFacts::SizeKText() const {
+    if (ByteSize() == 0) return {};
+    return FormatToString(kNumberChars, L"%lluK", ByteSize() / 1024);
+}
+
+std::wstring FileFacts::CreatedText() const {
+    return FileDateText(info_.ftCreationTime);
+}
+
+std::wstring FileFacts::ModifiedText() const {
+    return FileDateText(info_.ftLastWriteTime);
+}
+
+std::wstring FileFacts::FoldedPath() const {
+    std::wstring folded = path_;
+    FoldPath(folded);
+    return folded;
+}
+
+std::wstring FileFacts::UploadLine(std::string_view separator) const {
+    std::wstring wideSeparator;
+    for (char c : separator) wideSeparator += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    PathParts parts = SplitForUpload(FoldedPath());
+    const std::wstring fields[] = {parts.name,         parts.directory, SizeText(),        ProductVersionText(),
+                                   CreatedText(),      ModifiedText(),  DescriptionText(), CompanyText()};
+    std::wstring line;
+    for (const std::wstring& field : fields) {
+        if (&field != &fields[0]) line += wideSeparator;
+        line += field;
+    }
+    return line;
+}
+
+std::wstring FileDateText(const FILETIME& time) {
+    if (time.dwLowDateTime == 0 && time.dwHighDateTime == 0) return {};
+    SYSTEMTIME utc{};
+    if (!FileTimeToSystemTime(&time, &utc)) return {};
+    return FormatToString(kDateChars, L"%02d.%02d.%04d", utc.wDay, utc.wMonth, utc.wYear);
+}

@@ -1,0 +1,5 @@
+# Module-facts probes: the same small DLL with two translations in its version
+# resource, with string tables but no translation table, and with no resource.
+korvane_test_target(fact_two_languages DLL SOURCES modules_fact_probe.cpp modules_two_languages.rc)
+korvane_test_target(fact_no_translation DLL SOURCES modules_fact_probe.cpp modules_no_translation.rc)
+korvane_test_target(fact_no_version DLL SOURCES modules_fact_probe.cpp)
