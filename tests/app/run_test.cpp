@@ -19,6 +19,8 @@ constexpr DWORD kRefusedDialogWaitMs = 3000;
 constexpr DWORD kHeldRunStartTimeoutMs = 30000;
 constexpr DWORD kErrorBoxTimeoutMs = 30000;
 constexpr DWORD kPollMs = 50;
+constexpr DWORD kMenuRedrawTimeoutMs = 5000;
+constexpr DWORD kRepaintAfterNotepadMs = 1500;
 
 // window_target.exe waits while this event exists and is not signalled.
 constexpr wchar_t kHoldEventName[] = L"KorvaneWindowTestHold";
@@ -68,6 +70,15 @@ bool WaitForTreeLine(const ZarWindow& zar, const std::wstring& part, DWORD timeo
     }
 }
 
+// Waits until the "Файл" item is drawn enabled (black text) or greyed (none).
+bool WaitForFileItemDrawn(const ZarWindow& zar, bool enabled) {
+    for (DWORD waited = 0;; waited += kPollMs) {
+        if ((zar.BlackPixelsOnFileMenuItem() > 0) == enabled) return true;
+        if (waited >= kMenuRedrawTimeoutMs) return false;
+        Sleep(kPollMs);
+    }
+}
+
 // A run to its end: chosen, watched, and shown in Notepad (which is then closed).
 void RunToTheEnd(const ZarWindow& zar, const std::wstring& target) {
     ASSERT_TRUE(zar.ChooseFile(target));
@@ -82,7 +93,8 @@ TEST(WindowRun, ModuleListShowsTheTargetFirstThenEachDllNameOnce) {
     ASSERT_TRUE(zar.ChooseFile(target));
     ASSERT_NE(nullptr, zar.WaitForLogInNotepad()) << "no Notepad on zar.log after the run";
     zar.CloseOwnNotepads();
-    // A person can look at the window after the run.
+    // A person can look at the window after the run, once it has repainted where Notepad stood.
+    Sleep(kRepaintAfterNotepadMs);
     EXPECT_TRUE(SaveScreenshot(L"korvane-after-run.png"));
 
     std::vector<std::vector<std::wstring>> rows = zar.Rows();
@@ -166,9 +178,11 @@ TEST(WindowRun, FileCommandStartsNothingWhileARunIsActive) {
     ASSERT_TRUE(hold);
     ZarWindow zar;
     ASSERT_TRUE(zar.Started());
+    EXPECT_TRUE(WaitForFileItemDrawn(zar, true)) << "Файл is not drawn enabled before the run";
     ASSERT_TRUE(zar.ChooseFile(FullPath(TargetPath(L"window_target.exe"))));
     ASSERT_TRUE(WaitForTreeLine(zar, L"window_target: worker", kHeldRunStartTimeoutMs));
     std::vector<std::vector<std::wstring>> rowsDuringRun = zar.Rows();
+    EXPECT_TRUE(WaitForFileItemDrawn(zar, false)) << "Файл is not greyed during the run";
 
     zar.PostCommand(32771);
     EXPECT_EQ(nullptr, zar.WaitForOwnWindow(L"#32770", L"Выбор файла", kRefusedDialogWaitMs));
@@ -177,6 +191,7 @@ TEST(WindowRun, FileCommandStartsNothingWhileARunIsActive) {
     SetEvent(hold.get());
     ASSERT_NE(nullptr, zar.WaitForLogInNotepad());
     zar.CloseOwnNotepads();
+    EXPECT_TRUE(WaitForFileItemDrawn(zar, true)) << "Файл is not enabled again after the run";
     // Once the run has ended the command is offered again.
     HWND dialog = zar.OpenFileDialog();
     ASSERT_NE(nullptr, dialog);

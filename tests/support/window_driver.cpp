@@ -298,6 +298,33 @@ bool ZarWindow::WaitForExit(DWORD timeoutMs, DWORD& exitCode) const {
     return GetExitCodeProcess(process_.hProcess, &exitCode) != FALSE;
 }
 
+int ZarWindow::BlackPixelsOnFileMenuItem() const {
+    // "Файл" is the first item: it starts at the client area's left edge and is
+    // narrower than this; the menu bar lies right above the client area.
+    constexpr int kItemWidth = 45;
+    constexpr BYTE kBlackest = 0x40;
+    POINT origin = {0, 0};
+    ClientToScreen(mainWindow_, &origin);
+    const int height = GetSystemMetrics(SM_CYMENU);
+    HDC screen = GetDC(nullptr);
+    HDC copy = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, kItemWidth, height);
+    HGDIOBJ old = SelectObject(copy, bitmap);
+    BitBlt(copy, 0, 0, kItemWidth, height, screen, origin.x, origin.y - height, SRCCOPY);
+    int black = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < kItemWidth; ++x) {
+            COLORREF color = GetPixel(copy, x, y);
+            if (GetRValue(color) < kBlackest && GetGValue(color) < kBlackest && GetBValue(color) < kBlackest) ++black;
+        }
+    }
+    SelectObject(copy, old);
+    DeleteObject(bitmap);
+    DeleteDC(copy);
+    ReleaseDC(nullptr, screen);
+    return black;
+}
+
 std::vector<ListColumn> ZarWindow::Columns() const {
     std::vector<ListColumn> columns;
     RemoteBlock block(process_.hProcess);

@@ -58,6 +58,10 @@ public:
     // True and the exit code once zar.exe has ended.
     bool WaitForExit(DWORD timeoutMs, DWORD& exitCode) const;
 
+    // Black pixels of the "Файл" item on the screen: its text is black while
+    // the item is enabled and grey while it is greyed.
+    int BlackPixelsOnFileMenuItem() const;
+
     std::vector<ListColumn> Columns() const;
     std::vector<std::vector<std::wstring>> Rows() const;
     std::vector<TreeItem> Tree() const;
