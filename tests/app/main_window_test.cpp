@@ -5,6 +5,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cwchar>
+#include <string>
+
 #include "app/main_window.h"
 #include "tests/support/window_driver.h"
 
@@ -90,6 +93,24 @@ TEST(MainWindow, ModuleListHasFiveTitledColumnsOfFixedWidths) {
     }
     EXPECT_EQ(0, SendMessageW(zar.ListView(), LVM_GETITEMCOUNT, 0, 0));
     EXPECT_EQ(nullptr, reinterpret_cast<HWND>(SendMessageW(zar.TreeView(), TVM_GETNEXTITEM, TVGN_ROOT, 0)));
+}
+
+TEST(MainWindow, TitleAndViewStylesAreThoseOfTheResources) {
+    ZarWindow zar;
+    ASSERT_TRUE(zar.Started());
+    wchar_t title[200] = {};
+    GetWindowTextW(zar.MainWindow(), title, 200);
+    EXPECT_EQ(0, wcsncmp(title, L"Korvane by Ardelan: ", 20)) << testing::PrintToString(std::wstring(title));
+    LONG_PTR panes = GetWindowLongPtrW(zar.Panes(), GWL_STYLE);
+    EXPECT_TRUE(panes & WS_CHILD);
+    EXPECT_FALSE(panes & WS_CAPTION);
+    LONG_PTR list = GetWindowLongPtrW(zar.ListView(), GWL_STYLE);
+    EXPECT_EQ(LVS_REPORT, list & LVS_TYPEMASK);
+    // Rows stay in the order they came: the target's row first.
+    EXPECT_FALSE(list & (LVS_SORTASCENDING | LVS_SORTDESCENDING));
+    LONG_PTR tree = GetWindowLongPtrW(zar.TreeView(), GWL_STYLE);
+    const LONG_PTR treeStyles = TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT;
+    EXPECT_EQ(treeStyles, tree & treeStyles);
 }
 
 TEST(MainWindow, ExitCommandEndsTheProgram) {
