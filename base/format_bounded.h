@@ -18,9 +18,11 @@ public:
     enum class Kind { None, Text, Number };
 
     FormatArg() = default;
+    // A text ends at its first zero character, as "%s" reads it in C: a
+    // buffer-sized string with trailing zeros prints only its text.
     FormatArg(const wchar_t* text) : kind_(Kind::Text), text_(text ? text : L"") {}
-    FormatArg(const std::wstring& text) : kind_(Kind::Text), text_(text) {}
-    FormatArg(std::wstring_view text) : kind_(Kind::Text), text_(text) {}
+    FormatArg(const std::wstring& text) : FormatArg(std::wstring_view(text)) {}
+    FormatArg(std::wstring_view text) : kind_(Kind::Text), text_(text.substr(0, text.find(L'\0'))) {}
     FormatArg(const void* address)
         : kind_(Kind::Number), bits_(reinterpret_cast<std::uintptr_t>(address)) {}
     FormatArg(int n) : kind_(Kind::Number), bits_(static_cast<std::uint64_t>(static_cast<long long>(n))) {}

@@ -76,6 +76,14 @@ TEST(FormatBounded, MissingOrMismatchedArgumentsWriteNothingForTheirDirective) {
     EXPECT_EQ(L"[]", Format100(L"[%s]", 5));
 }
 
+TEST(FormatBounded, TextArgumentsEndAtTheirFirstZero) {
+    std::wstring sized(260, L'\0');
+    sized.replace(0, 5, L"C:\\ab");
+    wchar_t out[8];
+    EXPECT_EQ(kFormatOk, FormatBounded(out, 8, L"[%s]", sized));
+    EXPECT_EQ(std::wstring(L"[C:\\ab]"), out);
+}
+
 TEST(FormatToString, KeepsOnlyTheFormattedCharacters) {
     EXPECT_EQ(L"6.1.7601", FormatToString(20, L"%d.%d.%d", 6, 1, 7601));
     EXPECT_EQ(std::wstring(19, L'9'), FormatToString(20, L"%s", std::wstring(40, L'9')));
