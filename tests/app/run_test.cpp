@@ -124,7 +124,16 @@ TEST(WindowRun, EventTreeGroupsLinesUnderOneItemPerThread) {
     ZarWindow zar;
     ASSERT_TRUE(zar.Started());
     std::wstring target = FullPath(TargetPath(L"window_target.exe"));
-    RunToTheEnd(zar, target);
+    ASSERT_TRUE(zar.ChooseFile(target));
+    HWND notepad = zar.WaitForLogInNotepad();
+    ASSERT_NE(nullptr, notepad) << "no Notepad on zar.log after the run";
+    // Notepad shows the log that the run wrote beside zar.exe.
+    std::wstring logPath = ZarUnderTestPath().substr(0, ZarUnderTestPath().find_last_of(L'\\') + 1) + L"zar.log";
+    std::vector<std::wstring> logLines = ReadLogLines(logPath);
+    ASSERT_FALSE(logLines.empty());
+    std::wstring shown = NotepadText(notepad);
+    EXPECT_EQ(logLines[0], shown.substr(0, shown.find(L"\r\n")));
+    zar.CloseOwnNotepads();
 
     std::vector<TreeItem> threads = zar.Tree();
     ASSERT_GE(threads.size(), 2u);

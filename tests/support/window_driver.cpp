@@ -379,6 +379,15 @@ std::vector<TreeItem> ZarWindow::Tree() const {
     return items;
 }
 
+std::wstring NotepadText(HWND notepad) {
+    HWND edit = FindWindowExW(notepad, nullptr, L"Edit", nullptr);
+    if (!edit) return {};
+    std::wstring text(static_cast<std::size_t>(SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0)) + 1, L'\0');
+    LRESULT got = SendMessageW(edit, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<std::size_t>(got));
+    return text;
+}
+
 std::wstring MessageBoxText(HWND box) {
     std::wstring longest;
     for (HWND child : ChildWindows(box)) {

@@ -76,6 +76,8 @@ private:
     HWND treeView_ = nullptr;
 };
 
+// The text that a Notepad window shows.
+std::wstring NotepadText(HWND notepad);
 // The text of the longest static control of a dialog (a message box's message).
 std::wstring MessageBoxText(HWND box);
 // Saves the whole screen as a PNG in build/screenshots.
