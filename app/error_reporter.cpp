@@ -16,19 +16,23 @@ UniqueLocalMemory SystemErrorText(DWORD code) {
     return UniqueLocalMemory(text);
 }
 
-}  // namespace
-
-void ReportErrorAndExit(const std::wstring& operation) {
-    DWORD code = GetLastError();
+// Shows the box; the system text and the message are freed when it returns.
+void ShowErrorBox(DWORD code, const std::wstring& operation) {
     UniqueLocalMemory systemText = SystemErrorText(code);
     const wchar_t* reason = systemText ? static_cast<const wchar_t*>(systemText.get()) : L"";
     std::size_t chars = wcslen(reason) + operation.size() + 40;
     UniqueLocalMemory message(LocalAlloc(LMEM_ZEROINIT, chars * sizeof(wchar_t)));
-    if (message) {
-        auto* buffer = static_cast<wchar_t*>(message.get());
-        FormatBounded(buffer, LocalSize(message.get()) / sizeof(wchar_t), L"%s failed with error 0x%X: %s", operation,
-                      code, reason);
-        MessageBoxW(nullptr, buffer, L"Error", MB_OK);
-    }
+    if (!message) return;
+    auto* buffer = static_cast<wchar_t*>(message.get());
+    FormatBounded(buffer, LocalSize(message.get()) / sizeof(wchar_t), L"%s failed with error 0x%X: %s", operation, code,
+                  reason);
+    MessageBoxW(nullptr, buffer, L"Error", MB_OK);
+}
+
+}  // namespace
+
+void ReportErrorAndExit(const std::wstring& operation) {
+    DWORD code = GetLastError();
+    ShowErrorBox(code, operation);
     ExitProcess(code);
 }

@@ -7,6 +7,8 @@
 //   storm children N        N child processes (storm none 0), one after another
 //   storm realistic 0       a realistic start: 16 system DLLs, as a GUI program loads them
 //   storm none 0            nothing
+// A debugger launches a path without arguments, so a copy named
+// storm-<kind>-<N>.exe takes them from its own name (DLLs from storm-dlls\ beside it).
 #include <windows.h>
 
 #include <cwchar>
@@ -72,13 +74,34 @@ void LoadRealisticSet() {
     for (const wchar_t* name : names) LoadLibraryW(name);
 }
 
+// kind, count and DLL folder from a name such as C:\b\storm-dlls-300.exe.
+bool ArgumentsFromOwnName(std::wstring& kind, int& count, std::wstring& folder) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path(self);
+    std::size_t slash = path.find_last_of(L'\\');
+    folder = path.substr(0, slash) + L"\\storm-dlls";
+    std::wstring name = path.substr(slash + 1);
+    std::size_t first = name.find(L'-'), second = name.rfind(L'-');
+    if (first == std::wstring::npos || second == first) return false;
+    kind = name.substr(first + 1, second - first - 1);
+    count = _wtoi(name.c_str() + second + 1);
+    return true;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 3) return 1;
-    std::wstring kind = argv[1];
-    int count = _wtoi(argv[2]);
-    if (kind == L"dlls" && argc > 3) LoadDlls(count, argv[3]);
+    std::wstring kind, folder;
+    int count = 0;
+    if (argc >= 3) {
+        kind = argv[1];
+        count = _wtoi(argv[2]);
+        if (argc > 3) folder = argv[3];
+    } else if (!ArgumentsFromOwnName(kind, count, folder)) {
+        return 1;
+    }
+    if (kind == L"dlls") LoadDlls(count, folder);
     else if (kind == L"strings") WriteStrings(count);
     else if (kind == L"exceptions") RaiseExceptions(count);
     else if (kind == L"threads") StartThreads(count);

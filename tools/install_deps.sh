@@ -17,11 +17,27 @@ need clang++ clang
 [ -f /usr/src/googletest/CMakeLists.txt ] || packages+=(googletest)
 # libFuzzer and the sanitizers' runtimes for the native fuzz runs.
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || packages+=(libclang-rt-14-dev)
-[ ${#packages[@]} -eq 0 ] && exit 0
+dpkg -s locales >/dev/null 2>&1 || packages+=(locales)
 
-echo "Installing: ${packages[*]}"
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+
+# Wine runs as on a Russian system (LC_ALL=ru_RU.UTF-8 gives code page 1251);
+# without the generated glibc locale, file names outside ASCII cannot be created.
+ensure_russian_locale() {
+    locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$' && return 0
+    "${sudo_cmd[@]}" sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+    "${sudo_cmd[@]}" locale-gen >/dev/null
+}
+
+if [ ${#packages[@]} -eq 0 ]; then
+    ensure_russian_locale
+    exit 0
+fi
+
+echo "Installing: ${packages[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
+ensure_russian_locale

@@ -1,0 +1,204 @@
+// The benchmark: how much watching with Korvane slows the start of a program.
+// In one run and interleaved, it times the reference loop (bare), Korvane's run
+// without views (headless) and Korvane's run with its real window and views
+// (window) over event storms of each kind and a realistic start, and prints per
+// kind the events, microseconds per event and the ratio to the bare loop
+// (medians with min-max). `bench_runner --memory` reports the peak working set
+// of a Korvane run over 100,000 events with its window.
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "bench/bare_loop.h"
+#include "watch/launch_trace.h"
+
+namespace {
+
+constexpr int kRepetitions = 5;
+constexpr UINT kRunDoneMessage = WM_APP + 7;
+
+struct Scenario {
+    const wchar_t* kind;
+    int count;
+};
+
+std::wstring SelfFolder() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring text(path);
+    return text.substr(0, text.find_last_of(L'\\') + 1);
+}
+
+std::wstring StormPath() { return SelfFolder() + L"storm.exe"; }
+
+// Distinct DLL files, so that each load is a first load of its path.
+std::wstring PrepareStormDlls(int count) {
+    std::wstring folder = SelfFolder() + L"storm-dlls";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    std::wstring source = SelfFolder() + L"storm_dll.dll";
+    for (int i = 0; i < count; ++i)
+        CopyFileW(source.c_str(), (folder + L"\\storm_" + std::to_wstring(i) + L".dll").c_str(), FALSE);
+    return folder;
+}
+
+double Seconds(const std::function<void()>& work) {
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    work();
+    QueryPerformanceCounter(&end);
+    return static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// The views of the real main window, created once on this (the UI) thread.
+struct Views {
+    HWND main = nullptr;
+    HWND list = nullptr;
+    HWND tree = nullptr;
+};
+
+Views OpenMainWindow() {
+    Views views;
+    if (!CreateMainWindow(GetModuleHandleW(nullptr), SW_SHOWNORMAL)) return views;
+    views.main = FindWindowW(L"FIX_0XC0000142", nullptr);
+    HWND panes = FindWindowExW(views.main, nullptr, MAKEINTATOM(32770), nullptr);
+    views.list = GetDlgItem(panes, 1005);
+    views.tree = GetDlgItem(panes, 1011);
+    return views;
+}
+
+struct WindowRun {
+    std::wstring target;
+    Views views;
+    DWORD uiThread;
+};
+
+DWORD WINAPI RunWithViews(void* parameter) {
+    auto* run = static_cast<WindowRun*>(parameter);
+    {
+        LaunchTrace trace(run->target, run->views.list, run->views.tree);
+        trace.RunDebugLoop();
+    }
+    PostThreadMessageW(run->uiThread, kRunDoneMessage, 0, 0);
+    return 0;
+}
+
+// A run on a worker thread while this thread serves the views, as in zar.exe.
+void RunKorvaneWindow(const std::wstring& target, const Views& views) {
+    WindowRun run{target, views, GetCurrentThreadId()};
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue exists before the worker posts
+    HANDLE worker = CreateThread(nullptr, 0, RunWithViews, &run, 0, nullptr);
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (message.hwnd == nullptr && message.message == kRunDoneMessage) break;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    WaitForSingleObject(worker, INFINITE);
+    CloseHandle(worker);
+}
+
+void RunKorvaneHeadless(const std::wstring& target) {
+    LaunchTrace trace(target, nullptr, nullptr);
+    trace.RunDebugLoop();
+}
+
+struct Figures {
+    std::vector<double> bare, headless, window;
+    unsigned long long events = 0;
+};
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// A copy of the storm program whose name carries its arguments: every mode
+// launches exactly the same file without arguments.
+std::wstring StormCopyFor(const Scenario& s) {
+    std::wstring copy = SelfFolder() + L"storm-" + s.kind + L"-" + std::to_wstring(s.count) + L".exe";
+    CopyFileW(StormPath().c_str(), copy.c_str(), FALSE);
+    return copy;
+}
+
+void PrintRow(const wchar_t* kind, const Figures& f, const Figures& none) {
+    auto perEvent = [&](const std::vector<double>& times, const std::vector<double>& base) {
+        return (Median(times) - Median(base)) * 1e6 / static_cast<double>(std::max<unsigned long long>(f.events, 1));
+    };
+    double bareUs = perEvent(f.bare, none.bare);
+    double headlessUs = perEvent(f.headless, none.headless);
+    double windowUs = perEvent(f.window, none.window);
+    auto range = [](const std::vector<double>& v) {
+        return std::make_pair(*std::min_element(v.begin(), v.end()), *std::max_element(v.begin(), v.end()));
+    };
+    auto [hMin, hMax] = range(f.headless);
+    auto [wMin, wMax] = range(f.window);
+    auto [bMin, bMax] = range(f.bare);
+    std::printf("%-11ls %8llu | bare %7.1f us (%.3f-%.3f s) | headless %7.1f us x%5.2f (%.3f-%.3f s) | window %7.1f us x%5.2f (%.3f-%.3f s)\n",
+                kind, f.events, bareUs, bMin, bMax, headlessUs, headlessUs / bareUs, hMin, hMax, windowUs,
+                windowUs / bareUs, wMin, wMax);
+}
+
+PROCESS_MEMORY_COUNTERS OwnMemory() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
+    return counters;
+}
+
+// Korvane with its window over 100,000 debug strings: the peak working set.
+int MeasureMemory(const Views& views) {
+    Scenario storm{L"strings", 100000};
+    std::wstring target = StormCopyFor(storm);
+    SIZE_T before = OwnMemory().PeakWorkingSetSize;
+    double seconds = Seconds([&] { RunKorvaneWindow(target, views); });
+    SIZE_T peak = OwnMemory().PeakWorkingSetSize;
+    std::printf("memory: 100000 debug strings with the window: %.1f s, peak working set %.1f MB (%.1f MB before the run)\n",
+                seconds, static_cast<double>(peak) / 1048576.0, static_cast<double>(before) / 1048576.0);
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    Views views = OpenMainWindow();
+    if (!views.list || !views.tree) {
+        std::printf("the main window could not be created\n");
+        return 1;
+    }
+    if (argc > 1 && std::wstring(argv[1]) == L"--memory") return MeasureMemory(views);
+    std::vector<Scenario> scenarios = {{L"none", 0},         {L"dlls", 300},    {L"strings", 3000},
+                                       {L"exceptions", 1000}, {L"threads", 500}, {L"children", 30},
+                                       {L"realistic", 0}};
+    PrepareStormDlls(300);
+    std::vector<Figures> figures(scenarios.size());
+    for (int rep = 0; rep < kRepetitions; ++rep) {
+        for (std::size_t i = 0; i < scenarios.size(); ++i) {
+            std::wstring target = StormCopyFor(scenarios[i]);
+            std::wstring quoted = L"\"" + target + L"\"";
+            BareLoopResult bare;
+            figures[i].bare.push_back(Seconds([&] { bare = RunBareLoop(target, quoted); }));
+            figures[i].events = bare.events;
+            figures[i].headless.push_back(Seconds([&] { RunKorvaneHeadless(target); }));
+            figures[i].window.push_back(Seconds([&] { RunKorvaneWindow(target, views); }));
+        }
+    }
+    std::printf("per kind: events of one run; microseconds per event beyond the empty run (medians of %d); ratio to bare; whole-run seconds min-max\n",
+                kRepetitions);
+    for (std::size_t i = 1; i < scenarios.size(); ++i) PrintRow(scenarios[i].kind, figures[i], figures[0]);
+    auto whole = [](const std::vector<double>& v) { return Median(v); };
+    std::printf("%-11ls whole run medians: bare %.3f s, headless %.3f s (x%.2f), window %.3f s (x%.2f)\n", L"none",
+                whole(figures[0].bare), whole(figures[0].headless), whole(figures[0].headless) / whole(figures[0].bare),
+                whole(figures[0].window), whole(figures[0].window) / whole(figures[0].bare));
+    const Figures& real = figures.back();
+    std::printf("%-11ls whole run medians: bare %.3f s, headless %.3f s (x%.2f), window %.3f s (x%.2f)\n", L"realistic",
+                whole(real.bare), whole(real.headless), whole(real.headless) / whole(real.bare), whole(real.window),
+                whole(real.window) / whole(real.bare));
+    return 0;
+}

@@ -1,0 +1,2 @@
+// Exits at once with code 5.
+int wmain() { return 5; }

@@ -1,0 +1,11 @@
+# Targets of the debug loop's runs: every kind of event, a crash named by its
+# function, parents and children ending in either order, and a DLL that comes
+# back at another address.
+korvane_test_target(trace_events SOURCES trace_events.cpp)
+korvane_test_target(crash_helper DLL DWARF SOURCES crash_helper.cpp)
+korvane_test_target(crash_in_dll SOURCES crash_in_dll.cpp)
+korvane_test_target(leaves_child SOURCES leaves_child.cpp)
+korvane_test_target(sleeps_then_exits SOURCES sleeps_then_exits.cpp)
+korvane_test_target(quick_exit SOURCES quick_exit.cpp)
+korvane_test_target(waits_then_marks SOURCES waits_then_marks.cpp)
+korvane_test_target(reload_elsewhere SOURCES reload_elsewhere.cpp)

@@ -1,0 +1,319 @@
+// The debug event loop: launches the target under the debugger, turns every
+// event of it and of each process it starts into one line for the tree view
+// and the log, keeps the run's module lists, and continues the event.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string_view>
+
+#include "app/error_reporter.h"
+#include "base/format_bounded.h"
+#include "base/handles.h"
+#include "modules/file_facts.h"
+#include "modules/fold_path.h"
+#include "report/split_path.h"
+#include "watch/exception_text.h"
+#include "watch/image_names.h"
+#include "watch/launch_trace.h"
+
+namespace {
+
+constexpr wchar_t kTitleLine[] = L"Korvane v1.0.2 by Ardelan";
+constexpr std::size_t kWatchLineRoom = 360;
+constexpr std::size_t kThreadCreatedRoom = 50;
+constexpr std::size_t kProcessCreatedRoom = 300;
+constexpr std::size_t kThreadExitRoom = 100;
+constexpr std::size_t kProcessExitRoom = 200;
+constexpr std::size_t kDllLineRoom = 300;
+constexpr std::size_t kDebugStringLineExtra = 32;
+constexpr DWORD kLaunchFailureThread = 0;
+constexpr std::uintptr_t kPageSize = 4096;
+
+// What the loop keeps of one debuggee process, from its creation event to its exit event.
+struct ProcessRecord {
+    HANDLE process;          // delivered with the creation event: the system closes it, never we
+    std::wstring imagePath;  // resolved at creation, for the exit line when the exit cannot name it
+    SymbolSession symbols;
+};
+
+// A DLL path with the low 32 bits of its first load address, to name it at its unload.
+struct UnloadEntry {
+    DWORD base;
+    std::wstring path;
+};
+
+// One event as the loop reports it: its line (none for a code it does not
+// know) and the status it is continued with.
+struct EventOutcome {
+    std::optional<std::wstring> line;
+    DWORD status;
+};
+
+DWORD Low32(const void* address) {
+    return static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(address));
+}
+
+// Quoted when it holds a blank, so that the target sees its own path as one argument.
+std::wstring LaunchCommandLine(const std::wstring& path) {
+    if (path.find_first_of(L" \t") == std::wstring::npos) return path;
+    return L"\"" + path + L"\"";
+}
+
+// Starts the target with every process it creates under the debugger; a
+// target that cannot start ends the program through the error box.
+PROCESS_INFORMATION LaunchTarget(LaunchTrace& trace) {
+    std::wstring commandLine = LaunchCommandLine(trace.targetPath);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION launched = {};
+    // The child inherits the error mode: without it Windows shows a hard-error
+    // box of its own when a start fails in the loader, and waits for the user.
+    UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+    // The path as application name too: exactly the chosen file starts, never
+    // a C:\Program.exe found by splitting an unquoted path at its blanks.
+    BOOL created = CreateProcessW(trace.targetPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DEBUG_PROCESS,
+                                  nullptr, nullptr, &startup, &launched);
+    DWORD error = GetLastError();
+    SetErrorMode(previousMode);
+    if (!created) {
+        trace.AddEventItem(kLaunchFailureThread, L"Ошибка при запуске процесса");
+        SetLastError(error);
+        ReportErrorAndExit(L"Unable to create process");
+    }
+    return launched;
+}
+
+// File name and folded directory (without its trailing backslash) with the three version texts.
+std::vector<std::wstring> ModuleRow(const std::wstring& path, const FileFacts& facts) {
+    wchar_t directory[kPathChars];
+    wchar_t name[kPathChars];
+    SplitPath(path, directory, name);
+    std::wstring folder(directory);
+    if (!folder.empty()) folder.pop_back();
+    return {name, folder, facts.ProductVersionText(), facts.DescriptionText(), facts.CompanyText()};
+}
+
+// The path of the file delivered with an event. The handle is the debugger's:
+// it is closed here, once its name is read, or the file would stay open.
+std::wstring NameOfDeliveredFile(HANDLE delivered) {
+    UniqueHandle file(delivered);
+    wchar_t path[kPathChars] = L"";
+    if (file) FileNameFromHandle(file.get(), path);
+    return path;
+}
+
+// What can be read of size bytes at address in the process, up to the first
+// page that cannot be read.
+std::string ReadDebuggeeBytes(HANDLE process, const void* address, std::size_t size) {
+    std::string bytes(size, '\0');
+    std::size_t done = 0;
+    auto start = reinterpret_cast<std::uintptr_t>(address);
+    while (process && done < size) {
+        std::size_t chunk = std::min<std::size_t>(size - done, kPageSize - (start + done) % kPageSize);
+        SIZE_T got = 0;
+        bool whole = ReadProcessMemory(process, reinterpret_cast<const void*>(start + done), bytes.data() + done, chunk,
+                                       &got) &&
+                     got == chunk;
+        if (!whole) break;
+        done += chunk;
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+// The text of a debug string, up to its first zero. The length field holds
+// bytes (only their low 16 bits); narrow strings are in the ANSI code page.
+std::wstring DebugStringText(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info) {
+    std::string bytes = ReadDebuggeeBytes(process, info.lpDebugStringData, info.nDebugStringLength);
+    if (info.fUnicode) {
+        std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
+        std::memcpy(text.data(), bytes.data(), text.size() * sizeof(wchar_t));
+        return text.substr(0, text.find(L'\0'));
+    }
+    bytes.resize(std::min(bytes.size(), bytes.find('\0')));
+    if (bytes.empty()) return {};
+    int length = static_cast<int>(bytes.size());
+    std::wstring text(bytes.size(), L'\0');
+    int converted = MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, text.data(), length);
+    text.resize(converted > 0 ? static_cast<std::size_t>(converted) : 0);
+    return text;
+}
+
+// Wine refuses the two terminate statuses (ERROR_INVALID_PARAMETER) and keeps
+// the event pending, which would freeze the debuggee for ever; DBG_CONTINUE
+// ends an exiting thread or process just the same.
+void ContinueEvent(const DEBUG_EVENT& event, DWORD status) {
+    if (ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status)) return;
+    if (status == DBG_TERMINATE_THREAD || status == DBG_TERMINATE_PROCESS)
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
+}
+
+class EventLoop {
+public:
+    explicit EventLoop(LaunchTrace& trace) : trace_(trace) {}
+
+    // Until the most recently created process has exited and its exit event
+    // has been continued (the system may never close its handle: Wine does
+    // not), or until the system has no event to give.
+    void Run() {
+        DEBUG_EVENT event = {};
+        while (WaitForDebugEvent(&event, INFINITE)) {
+            EventOutcome outcome = Describe(event);
+            status_ = outcome.status;
+            if (outcome.line) {
+                trace_.AddEventItem(event.dwThreadId, *outcome.line);
+                trace_.WriteLogLine(*outcome.line);
+            }
+            bool watchedExited =
+                event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT && event.dwProcessId == watchedProcessId_;
+            ContinueEvent(event, status_);
+            if (watchedExited) return;
+        }
+    }
+
+    // Processes still alive (an older one whose child was created last and
+    // exited first) would be killed when this thread ends: let them run on.
+    void DetachSurvivors() {
+        if (processes_.empty()) return;
+        std::vector<DWORD> survivors;
+        for (const auto& entry : processes_) survivors.push_back(entry.first);
+        processes_.clear();  // their symbol sessions end while the handles are still valid
+        DebugSetProcessKillOnExit(FALSE);
+        for (DWORD processId : survivors) DebugActiveProcessStop(processId);
+    }
+
+private:
+    EventOutcome Describe(const DEBUG_EVENT& event) {
+        switch (event.dwDebugEventCode) {
+        case EXCEPTION_DEBUG_EVENT:
+            return OnException(event);
+        case CREATE_THREAD_DEBUG_EVENT:
+            return {FormatToString(kThreadCreatedRoom, L"Создан поток 0x%X", event.dwThreadId), DBG_CONTINUE};
+        case CREATE_PROCESS_DEBUG_EVENT:
+            return {OnProcessCreated(event), DBG_CONTINUE};
+        case EXIT_THREAD_DEBUG_EVENT:
+            return {FormatToString(kThreadExitRoom, L"Поток 0x%X уничтожен с кодом 0x%X", event.dwThreadId,
+                                   event.u.ExitThread.dwExitCode),
+                    DBG_TERMINATE_THREAD};
+        case EXIT_PROCESS_DEBUG_EVENT:
+            return {OnProcessExited(event), DBG_TERMINATE_PROCESS};
+        case LOAD_DLL_DEBUG_EVENT:
+            return {OnDllLoaded(event), DBG_CONTINUE};
+        case UNLOAD_DLL_DEBUG_EVENT:
+            return {OnDllUnloaded(event), DBG_CONTINUE};
+        case OUTPUT_DEBUG_STRING_EVENT:
+            return {OnDebugString(event), DBG_CONTINUE};
+        case RIP_EVENT:
+            return {L"Произошла системная ошибка при отладке", DBG_CONTINUE};
+        default:
+            return {std::nullopt, status_};
+        }
+    }
+
+    EventOutcome OnException(const DEBUG_EVENT& event) {
+        std::wstring line;
+        SymbolSession noSymbols;
+        ProcessRecord* record = Find(event.dwProcessId);
+        DWORD status = DescribeException(event, line, record ? record->symbols : noSymbols);
+        return {std::move(line), status};
+    }
+
+    std::wstring OnProcessCreated(const DEBUG_EVENT& event) {
+        const CREATE_PROCESS_DEBUG_INFO& info = event.u.CreateProcessInfo;
+        std::wstring path = NameOfDeliveredFile(info.hFile);
+        trace_.modulePaths.push_back(path);
+        processes_.insert_or_assign(event.dwProcessId, ProcessRecord{info.hProcess, path, SymbolSession(info.hProcess)});
+        watchedProcessId_ = event.dwProcessId;
+        return FormatToString(kProcessCreatedRoom, L"Создан процесс %s (id: 0x%X)", path, event.dwProcessId);
+    }
+
+    std::wstring OnProcessExited(const DEBUG_EVENT& event) {
+        DWORD exitCode = event.u.ExitProcess.dwExitCode;
+        ProcessRecord* record = Find(event.dwProcessId);
+        std::wstring path;
+        // Wine cannot read the image of an exiting process, and Windows may fail too.
+        if (!ProcessImagePath(event.dwProcessId, path) && record) path = record->imagePath;
+        trace_.lastExitCode = exitCode;
+        std::wstring line = FormatToString(kProcessExitRoom, L"Процесс %s уничтожен с кодом 0x%X", path, exitCode);
+        processes_.erase(event.dwProcessId);
+        return line;
+    }
+
+    std::wstring OnDllLoaded(const DEBUG_EVENT& event) {
+        const LOAD_DLL_DEBUG_INFO& info = event.u.LoadDll;
+        std::wstring path = NameOfDeliveredFile(info.hFile);
+        if (!path.empty()) {
+            if (ProcessRecord* record = Find(event.dwProcessId))
+                record->symbols.ModuleLoaded(path, reinterpret_cast<DWORD64>(info.lpBaseOfDll));
+            std::vector<std::wstring>& known = trace_.modulePaths;
+            if (std::find(known.begin(), known.end(), path) == known.end()) {
+                known.push_back(path);
+                unloadTable_.push_back({Low32(info.lpBaseOfDll), path});
+            }
+            FileFacts facts(path);
+            path = facts.FoldedPath();
+            trace_.AddModuleRow(ModuleRow(path, facts));
+        }
+        return FormatToString(kDllLineRoom, L"Загрузка %s (base: 0x%X, process: 0x%X, thread: 0x%X)", path,
+                              info.lpBaseOfDll, event.dwProcessId, event.dwThreadId);
+    }
+
+    std::wstring OnDllUnloaded(const DEBUG_EVENT& event) {
+        const void* base = event.u.UnloadDll.lpBaseOfDll;
+        if (ProcessRecord* record = Find(event.dwProcessId))
+            record->symbols.ModuleUnloaded(reinterpret_cast<DWORD64>(base));
+        std::wstring path;
+        auto recorded = std::find_if(unloadTable_.begin(), unloadTable_.end(),
+                                     [&](const UnloadEntry& entry) { return entry.base == Low32(base); });
+        if (recorded != unloadTable_.end()) path = recorded->path;
+        FoldPath(path);
+        return FormatToString(kDllLineRoom, L"Выгрузка %s (base: 0x%X, process: 0x%X, thread: 0x%X)", path, base,
+                              event.dwProcessId, event.dwThreadId);
+    }
+
+    // Read from the process that sent the string, never from another one.
+    std::wstring OnDebugString(const DEBUG_EVENT& event) {
+        const OUTPUT_DEBUG_STRING_INFO& info = event.u.DebugString;
+        ProcessRecord* record = Find(event.dwProcessId);
+        std::wstring text = record ? DebugStringText(record->process, info) : std::wstring();
+        return FormatToString(info.nDebugStringLength + kDebugStringLineExtra, L"Получена отладочная информация: %s",
+                              text);
+    }
+
+    ProcessRecord* Find(DWORD processId) {
+        auto found = processes_.find(processId);
+        return found == processes_.end() ? nullptr : &found->second;
+    }
+
+    LaunchTrace& trace_;
+    std::map<DWORD, ProcessRecord> processes_;
+    std::vector<UnloadEntry> unloadTable_;
+    DWORD watchedProcessId_ = 0;
+    DWORD status_ = DBG_CONTINUE;
+};
+
+}  // namespace
+
+void LaunchTrace::RunDebugLoop() {
+    WriteLogLine(kTitleLine);
+    WriteOsLine();
+    PROCESS_INFORMATION launched = LaunchTarget(*this);
+    UniqueHandle launchedProcess(launched.hProcess);
+    UniqueHandle launchedThread(launched.hThread);
+    WriteLogLine(FormatToString(kWatchLineRoom, L"Наблюдение за загрузкой процесса %s", targetPath));
+    FileFacts targetFacts(targetPath);
+    modulePaths.push_back(targetPath);
+    // The chosen executable's row shows its directory as chosen, not folded.
+    AddModuleRow(ModuleRow(targetPath, targetFacts));
+
+    EventLoop loop(*this);
+    loop.Run();
+    loop.DetachSurvivors();
+    WriteLogLine(L"Отладка завершена");
+    WriteDesktopHeapInfo();
+    WriteAppInitDlls();
+    WriteProcessInventory();
+    WriteLoadedModules();
+}

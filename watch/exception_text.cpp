@@ -1,0 +1,120 @@
+// Exception lines: the description table, the symbol session of a debuggee
+// process and the lookup of the function at an exception address.
+#include "watch/exception_text.h"
+
+#include <dbghelp.h>
+
+#include <cwchar>
+#include <vector>
+
+#include "base/format_bounded.h"
+#include "base/system_library.h"
+
+namespace {
+
+struct ExceptionRow {
+    DWORD code;
+    const wchar_t* description;
+};
+
+constexpr ExceptionRow kExceptionRows[] = {
+    {EXCEPTION_DATATYPE_MISALIGNMENT, L"DATATYPE_MISALIGNMENT"},
+    {EXCEPTION_BREAKPOINT, L"Установлена точка останова (breakpoint)"},
+    {EXCEPTION_SINGLE_STEP, L"Подан сигнал о выполнении очередной команды"},
+    {EXCEPTION_ACCESS_VIOLATION, L"У процесса недостаточно прав для получения доступа к виртуальному адресу"},
+    {EXCEPTION_IN_PAGE_ERROR, L"Процесс пытается получить доступ к несуществующей странице памяти"},
+    {EXCEPTION_ILLEGAL_INSTRUCTION, L"Попытка выполнить недопустимую команду"},
+    {EXCEPTION_NONCONTINUABLE_EXCEPTION, L"Процесс пытается продолжить выполнение после генерации аварийного исключения"},
+    {EXCEPTION_INVALID_DISPOSITION, L"Установлен некорректный обработчик исключений"},
+    {EXCEPTION_ARRAY_BOUNDS_EXCEEDED, L"Попытка прочитать данные за пределами объявленного массива"},
+    {EXCEPTION_FLT_DENORMAL_OPERAND, L"FLT_DENORMAL_OPERAND"},
+    {EXCEPTION_FLT_DIVIDE_BY_ZERO, L"Попытка деления на ноль"},
+    {EXCEPTION_FLT_INEXACT_RESULT, L"FLT_INEXACT_RESULT"},
+    {EXCEPTION_FLT_INVALID_OPERATION, L"Некорректная операция вычисления с плавающей точкой"},
+    {EXCEPTION_FLT_OVERFLOW, L"EXCEPTION_FLT_OVERFLOW"},
+    {EXCEPTION_FLT_STACK_CHECK, L"Переполнение стека при выполнении операции с плаваюшей точкой"},
+    {EXCEPTION_FLT_UNDERFLOW, L"EXCEPTION_FLT_UNDERFLOW"},
+    {EXCEPTION_INT_DIVIDE_BY_ZERO, L"Попытка деления целого числа на ноль"},
+    {EXCEPTION_INT_OVERFLOW, L"Целочисленное переполнение"},
+    {EXCEPTION_PRIV_INSTRUCTION, L"Процесс пытается выполнить инструкцию, недопустимую в данном машинном режиме"},
+    {EXCEPTION_STACK_OVERFLOW, L"Стек переполнен"},
+};
+
+constexpr std::size_t kLineRoom = 300;
+constexpr std::size_t kFunctionRoom = 2048;
+constexpr std::size_t kSymbolNameRoom = 16;  // room beyond the name: "+0x" and the offset
+constexpr DWORD kSymbolOptions = SYMOPT_UNDNAME | SYMOPT_DEFERRED_LOADS;
+
+// dbghelp is not a known DLL: it is never imported, only loaded from the system folder.
+template <class Fn>
+Fn* Dbghelp(const char* name) {
+    return SystemProc<Fn>(L"dbghelp.dll", name);
+}
+
+}  // namespace
+
+void SymbolHandlerTraits::Close(HANDLE process) {
+    static auto symCleanup = Dbghelp<decltype(SymCleanup)>("SymCleanup");
+    if (symCleanup) symCleanup(process);
+}
+
+HANDLE SymbolSession::Started() {
+    if (handler_ || !process_) return handler_.get();
+    static auto symSetOptions = Dbghelp<decltype(SymSetOptions)>("SymSetOptions");
+    static auto symInitialize = Dbghelp<decltype(SymInitializeW)>("SymInitializeW");
+    if (!symSetOptions || !symInitialize) return nullptr;
+    symSetOptions(kSymbolOptions);
+    // The debuggee's own handle: its modules, not Korvane's, name its addresses.
+    if (symInitialize(process_, nullptr, TRUE)) handler_.reset(process_);
+    return handler_.get();
+}
+
+void SymbolSession::ModuleLoaded(const std::wstring& path, DWORD64 base) {
+    if (!handler_ || path.empty()) return;  // a later start finds the module itself
+    static auto symLoadModule = Dbghelp<decltype(SymLoadModuleExW)>("SymLoadModuleExW");
+    // By name only: the event's file handle is closed right after the event, and
+    // a deferred load must not depend on it.
+    if (symLoadModule) symLoadModule(handler_.get(), nullptr, path.c_str(), nullptr, base, 0, nullptr, 0);
+}
+
+void SymbolSession::ModuleUnloaded(DWORD64 base) {
+    if (!handler_) return;
+    static auto symUnloadModule = Dbghelp<decltype(SymUnloadModule64)>("SymUnloadModule64");
+    if (symUnloadModule) symUnloadModule(handler_.get(), base);
+}
+
+std::wstring_view ExceptionDescription(DWORD code) {
+    for (const ExceptionRow& row : kExceptionRows) {
+        if (row.code == code) return row.description;
+    }
+    return L"Нет описания";
+}
+
+std::size_t LookupSymbolName(DWORD64 address, std::wstring& function, HANDLE process) {
+    function.clear();
+    static auto symFromAddr = Dbghelp<decltype(SymFromAddrW)>("SymFromAddrW");
+    if (!symFromAddr || !process) return 0;
+    // The record is followed by room for the name.
+    std::vector<unsigned char> record(sizeof(SYMBOL_INFOW) + kFunctionRoom * sizeof(wchar_t), 0);
+    auto* symbol = reinterpret_cast<SYMBOL_INFOW*>(record.data());
+    symbol->SizeOfStruct = sizeof(SYMBOL_INFOW);
+    symbol->MaxNameLen = kFunctionRoom;
+    DWORD64 displacement = 0;
+    if (!symFromAddr(process, address, &displacement, symbol)) return 0;
+    std::wstring_view name(symbol->Name, wcsnlen(symbol->Name, kFunctionRoom));
+    function = FormatToString(kFunctionRoom, L"%s+0x%x", name, static_cast<DWORD>(displacement));
+    return name.size() + kSymbolNameRoom;
+}
+
+DWORD DescribeException(const DEBUG_EVENT& event, std::wstring& line, SymbolSession& symbols) {
+    const EXCEPTION_RECORD& exception = event.u.Exception.ExceptionRecord;
+    std::wstring function;
+    std::size_t functionRoom = 0;
+    if (HANDLE process = symbols.Started())
+        functionRoom = LookupSymbolName(reinterpret_cast<DWORD64>(exception.ExceptionAddress), function, process);
+    std::size_t room = kLineRoom + functionRoom;
+    line = FormatToString(room, L"Процесс сгенерировал исключение (0x%X). %s", exception.ExceptionCode,
+                          ExceptionDescription(exception.ExceptionCode));
+    if (!function.empty()) line = FormatToString(room, L"%s. Функция: %s", line, function);
+    return DBG_EXCEPTION_NOT_HANDLED;
+}
