@@ -5,11 +5,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "base/handles.h"
+#include "tests/support/report_listener.h"
 #include "tests/support/test_files.h"
 #include "tests/support/window_driver.h"
 
@@ -19,6 +21,8 @@ constexpr DWORD kRefusedDialogWaitMs = 3000;
 constexpr DWORD kHeldRunStartTimeoutMs = 30000;
 constexpr DWORD kErrorBoxTimeoutMs = 30000;
 constexpr DWORD kPollMs = 50;
+constexpr DWORD kUploadArrivalTimeoutMs = 20000;
+constexpr DWORD kNoUploadWaitMs = 2000;
 constexpr DWORD kMenuRedrawTimeoutMs = 5000;
 constexpr DWORD kRepaintAfterNotepadMs = 1500;
 
@@ -86,12 +90,18 @@ void RunToTheEnd(const ZarWindow& zar, const std::wstring& target) {
     zar.CloseOwnNotepads();
 }
 
-TEST(WindowRun, ModuleListShowsTheTargetFirstThenEachDllNameOnce) {
+TEST(WindowRun, ModuleListShowsTheTargetFirstThenEachDllNameOnceAndTheReportIsPosted) {
+    LoopbackListener listener(KORVANE_TEST_REPORT_PORT);
+    ASSERT_TRUE(listener.Listening());
     ZarWindow zar;
     ASSERT_TRUE(zar.Started());
     std::wstring target = FullPath(TargetPath(L"window_target.exe"));
     ASSERT_TRUE(zar.ChooseFile(target));
     ASSERT_NE(nullptr, zar.WaitForLogInNotepad()) << "no Notepad on zar.log after the run";
+    // The run ends with its report posted.
+    std::optional<ReceivedRequest> report = listener.WaitForRequest(kUploadArrivalTimeoutMs);
+    ASSERT_TRUE(report.has_value());
+    EXPECT_EQ(0u, report->body.rfind("process=window_target.exe;", 0)) << report->body.substr(0, 80);
     zar.CloseOwnNotepads();
     // A person can look at the window after the run, once it has repainted where Notepad stood.
     Sleep(kRepaintAfterNotepadMs);
@@ -228,9 +238,11 @@ TEST(WindowRun, CancellingTheDialogLeavesTheViewsAsTheyWere) {
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(zar.Process(), 0));
 }
 
-TEST(WindowRun, ExitDuringARunEndsTheProgram) {
+TEST(WindowRun, ExitDuringARunEndsTheProgramWithoutAReport) {
     UniqueHandle hold(CreateEventW(nullptr, TRUE, FALSE, kHoldEventName));
     ASSERT_TRUE(hold);
+    LoopbackListener listener(KORVANE_TEST_REPORT_PORT);
+    ASSERT_TRUE(listener.Listening());
     ZarWindow zar;
     ASSERT_TRUE(zar.Started());
     ASSERT_TRUE(zar.ChooseFile(FullPath(TargetPath(L"window_target.exe"))));
@@ -240,6 +252,7 @@ TEST(WindowRun, ExitDuringARunEndsTheProgram) {
     ASSERT_TRUE(zar.WaitForExit(kProcessExitTimeoutMs, exitCode));
     EXPECT_EQ(0u, exitCode);
     SetEvent(hold.get());
+    EXPECT_FALSE(listener.WaitForRequest(kNoUploadWaitMs).has_value()) << "the ended run still posted its report";
 }
 
 TEST(WindowRun, TargetThatCannotStartShowsTheFailureUnderThreadZeroAndEndsWithItsCode) {
