@@ -4,6 +4,11 @@
 
 #include <commctrl.h>
 
+#include <memory>
+
+#include "app/choose_executable.h"
+#include "app/worker.h"
+#include "base/handles.h"
 #include "base/system_library.h"
 #include "res/resource.h"
 
@@ -23,6 +28,10 @@ struct MainWindowState {
 // Written on the user-interface thread before the message loop starts, only read afterwards.
 MainWindowState g_window;
 
+// True from the choice of a file until its worker reports the end of the run
+// (user-interface thread only): two runs would share the views and the log.
+bool g_runActive = false;
+
 INT_PTR CALLBACK PanesDialogProc(HWND, UINT message, WPARAM, LPARAM) {
     return message == WM_INITDIALOG ? TRUE : FALSE;
 }
@@ -34,7 +43,7 @@ void RegisterMainClass(HINSTANCE instance) {
     wc.lpfnWndProc = MainWindowProc;
     wc.hInstance = instance;
     wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_ZAR));
-    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszMenuName = MAKEINTRESOURCEW(IDC_ZAR);
     wc.lpszClassName = g_window.className;
@@ -65,6 +74,39 @@ void InsertModuleColumns(HWND listView) {
         column.iSubItem = i;
         SendMessageW(listView, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
     }
+}
+
+// While a run is active "Файл" is greyed, so the user sees why it does nothing.
+void EnableFileCommand(HWND window, bool enabled) {
+    EnableMenuItem(GetMenu(window), IDM_FILE, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+    DrawMenuBar(window);
+}
+
+void StartRun(HWND window) {
+    // Also refuses while the file dialog is open: commands still arrive through its message loop.
+    if (g_runActive) return;
+    g_runActive = true;
+    auto record = std::make_unique<StartRecord>();
+    if (!ChooseExecutable(window, record->targetPath)) {
+        g_runActive = false;
+        return;
+    }
+    record->listView = g_window.listView;
+    record->treeView = g_window.treeView;
+    record->mainWindow = window;
+    EnableFileCommand(window, false);
+    UniqueHandle thread(CreateThread(nullptr, 0, WorkerMain, record.get(), 0, nullptr));
+    if (thread) {
+        record.release();  // the worker owns it now
+        return;
+    }
+    EnableFileCommand(window, true);
+    g_runActive = false;
+}
+
+void EndRun(HWND window) {
+    g_runActive = false;
+    EnableFileCommand(window, true);
 }
 
 }  // namespace
@@ -112,6 +154,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             DestroyWindow(window);
             return 0;
         case IDM_FILE:
+            StartRun(window);
             return 0;
         default:
             return DefWindowProcW(window, message, wParam, lParam);
@@ -124,6 +167,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
     case WM_SIZE:
         LayOutPanes(window);
+        return 0;
+    case kRunEndedMessage:
+        EndRun(window);
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
