@@ -6,6 +6,10 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <mutex>
+#include <vector>
+
+#include "base/handles.h"
 
 const std::array<FolderPlaceholder, kFolderPlaceholderCount> kFolderPlaceholders = {{
     {CSIDL_SYSTEM, L"%SYSTEM%"},
@@ -39,6 +43,71 @@ std::wstring ShellFolderText(int csidl) {
     return buffer;
 }
 
+FolderTexts AskShellForFolders() {
+    FolderTexts folderTexts;
+    for (std::size_t row = 0; row < kFolderPlaceholderCount; ++row) {
+        folderTexts[row] = ShellFolderText(kFolderPlaceholders[row].csidl);
+    }
+    return folderTexts;
+}
+
+// The registry keys from which the shell takes the folders (user and common
+// shell folders, program files, profiles), watched with their subkeys.
+struct WatchedKey {
+    HKEY root;
+    const wchar_t* path;
+};
+const WatchedKey kShellFolderKeys[] = {
+    {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer"},
+    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion"},
+    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList"},
+};
+
+// The 21 folder texts, asked for again as soon as one of the shell-folder keys
+// changes. Asking the shell costs about 1-2 ms a fold under Wine; a run folds
+// at every DLL load and unload. A registration belongs to the thread that made
+// it (it ends with the thread), so each new thread renews it.
+class ShellFolderWatch {
+public:
+    FolderTexts Current() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!Fresh()) {
+            watching_ = Arm();  // before asking: a change meanwhile is seen next time
+            texts_ = AskShellForFolders();
+        }
+        return texts_;
+    }
+
+private:
+    bool Fresh() const {
+        return watching_ && armedThread_ == GetCurrentThreadId() && WaitForSingleObject(changed_.get(), 0) == WAIT_TIMEOUT;
+    }
+
+    bool Arm() {
+        keys_.clear();
+        if (!changed_) changed_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (!changed_) return false;
+        ResetEvent(changed_.get());
+        armedThread_ = GetCurrentThreadId();
+        for (const WatchedKey& watched : kShellFolderKeys) {
+            UniqueRegKey key;
+            if (RegOpenKeyExW(watched.root, watched.path, 0, KEY_NOTIFY, key.put()) != ERROR_SUCCESS) return false;
+            if (RegNotifyChangeKeyValue(key.get(), TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                        changed_.get(), TRUE) != ERROR_SUCCESS)
+                return false;
+            keys_.push_back(std::move(key));
+        }
+        return true;
+    }
+
+    std::mutex mutex_;
+    UniqueHandle changed_;
+    std::vector<UniqueRegKey> keys_;
+    DWORD armedThread_ = 0;
+    bool watching_ = false;
+    FolderTexts texts_;
+};
+
 }  // namespace
 
 std::wstring LowerForFolding(std::wstring text) {
@@ -70,12 +139,6 @@ void FoldPathWithFolders(std::wstring& path, const FolderTexts& folderTexts) {
 }
 
 void FoldPath(std::wstring& path) {
-    // The shell is asked once per row and call: the texts cannot differ within
-    // one fold, and each query is slow enough (under Wine about 0.4 ms) that
-    // asking per comparison of the sort would dominate a DLL load.
-    FolderTexts folderTexts;
-    for (std::size_t row = 0; row < kFolderPlaceholderCount; ++row) {
-        folderTexts[row] = ShellFolderText(kFolderPlaceholders[row].csidl);
-    }
-    FoldPathWithFolders(path, folderTexts);
+    static ShellFolderWatch folders;
+    FoldPathWithFolders(path, folders.Current());
 }

@@ -18,7 +18,8 @@ extern const std::array<FolderPlaceholder, kFolderPlaceholderCount> kFolderPlace
 
 // Replaces the first occurrence (ignoring case) of the longest known shell
 // folder in the path by its placeholder; leaves the path unchanged otherwise.
-// Asks the shell for the folder texts on every call.
+// The folder texts are the shell's; they are asked for again whenever the
+// shell-folder registry keys have changed since the last call of this thread.
 void FoldPath(std::wstring& path);
 
 // The same rule with the folder texts given, one per table row in table order

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/support/modules_files.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -154,6 +155,52 @@ TEST(FoldPathSystem, FoldsWithTheRunningSystemsFolders) {
     EXPECT_EQ(L"%USER%\\Tools\\demo.dll", Folded(profile + L"\\Tools\\demo.dll"));
     EXPECT_EQ(L"Q:\\korvane\\nowhere\\demo.dll", Folded(L"Q:\\korvane\\nowhere\\demo.dll"));
     EXPECT_EQ(L"", Folded(L""));
+}
+
+// Points the user's documents folder elsewhere for the test's lifetime.
+class RedirectedDocuments {
+public:
+    explicit RedirectedDocuments(const std::wstring& folder) {
+        RegOpenKeyExW(HKEY_CURRENT_USER, kUserShellFolders, 0, KEY_READ | KEY_WRITE, &key_);
+        DWORD size = sizeof(saved_);
+        saved_ok_ = RegQueryValueExW(key_, L"Personal", nullptr, &type_, reinterpret_cast<BYTE*>(saved_), &size) ==
+                    ERROR_SUCCESS;
+        savedSize_ = size;
+        Set(folder);
+    }
+    ~RedirectedDocuments() {
+        if (saved_ok_) RegSetValueExW(key_, L"Personal", 0, type_, reinterpret_cast<const BYTE*>(saved_), savedSize_);
+        RegCloseKey(key_);
+    }
+    void Set(const std::wstring& folder) {
+        RegSetValueExW(key_, L"Personal", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                       static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+    }
+
+private:
+    static constexpr const wchar_t* kUserShellFolders =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    HKEY key_ = nullptr;
+    wchar_t saved_[1024] = {};
+    DWORD savedSize_ = 0;
+    DWORD type_ = REG_EXPAND_SZ;
+    bool saved_ok_ = false;
+};
+
+TEST(FoldPathSystem, AChangedShellFolderIsSeenByTheNextFold) {
+    std::wstring first = MakeTempFolder(L"fold_documents_a");
+    std::wstring second = MakeTempFolder(L"fold_documents_b");
+    first.pop_back();
+    second.pop_back();
+    RedirectedDocuments documents(first);
+    ASSERT_EQ(first, ShellFolder(CSIDL_PERSONAL));
+    EXPECT_EQ(L"%MY_DOCUMENTS%\\x.dll", Folded(first + L"\\x.dll"));
+    EXPECT_EQ(std::wstring::npos, Folded(second + L"\\x.dll").find(L"%MY_DOCUMENTS%"));
+
+    documents.Set(second);
+    ASSERT_EQ(second, ShellFolder(CSIDL_PERSONAL));
+    EXPECT_EQ(std::wstring::npos, Folded(first + L"\\x.dll").find(L"%MY_DOCUMENTS%"));
+    EXPECT_EQ(L"%MY_DOCUMENTS%\\x.dll", Folded(second + L"\\x.dll"));
 }
 
 }  // namespace
