@@ -12,6 +12,7 @@ LaunchTrace::LaunchTrace(std::wstring targetPathIn, HWND listViewIn, HWND treeVi
     SetDebugPrivilege(PrivilegeSwitch::On);
     if (listView) SendMessageW(listView, LVM_DELETEALLITEMS, 0, 0);
     if (treeView) SendMessageW(treeView, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    liveViews = LiveViewState{};
     modulePaths.clear();
     runningImagePaths.clear();
     runningImageFacts.clear();

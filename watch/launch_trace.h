@@ -10,6 +10,7 @@
 
 #include "base/log_stream.h"
 #include "modules/file_facts.h"
+#include "watch/live_views.h"
 
 class LaunchTrace {
 public:
@@ -51,4 +52,5 @@ public:
     std::vector<FileFacts> reportedModules;
     HWND listView;
     HWND treeView;
+    LiveViewState liveViews;
 };

@@ -8,21 +8,10 @@
 
 namespace {
 
-// The top-level item whose parameter is the thread id; NULL when there is none.
-HTREEITEM FindThreadItem(HWND treeView, DWORD threadId) {
-    auto item = reinterpret_cast<HTREEITEM>(SendMessageW(treeView, TVM_GETNEXTITEM, TVGN_ROOT, 0));
-    while (item) {
-        TVITEMW probe = {};
-        probe.mask = TVIF_PARAM;
-        probe.hItem = item;
-        if (SendMessageW(treeView, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&probe)) &&
-            probe.lParam == static_cast<LPARAM>(threadId))
-            return item;
-        item = reinterpret_cast<HTREEITEM>(
-            SendMessageW(treeView, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
-    }
-    return nullptr;
-}
+// An immediate repaint costs milliseconds under a busy X server; more than
+// one a frame shows nothing more. Between them the window's thread paints the
+// rest by itself as soon as it is idle, so the last change is always painted.
+constexpr ULONGLONG kRepaintIntervalMs = 16;
 
 }  // namespace
 
@@ -54,8 +43,9 @@ void LaunchTrace::AddEventItem(DWORD threadId, std::wstring line) {
     insert.item.mask = TVIF_TEXT | TVIF_PARAM;
     insert.item.pszText = line.data();
     insert.item.lParam = static_cast<LPARAM>(threadId);
-    if (HTREEITEM parent = FindThreadItem(treeView, threadId)) {
-        insert.hParent = parent;
+    auto known = liveViews.threadItems.find(threadId);
+    if (known != liveViews.threadItems.end()) {
+        insert.hParent = known->second;
         insert.hInsertAfter = TVI_LAST;
     } else {
         // A child count of 1 shows the expand button before the first child arrives.
@@ -64,6 +54,11 @@ void LaunchTrace::AddEventItem(DWORD threadId, std::wstring line) {
         insert.item.mask |= TVIF_CHILDREN;
         insert.item.cChildren = 1;
     }
-    SendMessageW(treeView, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert));
-    UpdateWindow(treeView);
+    auto added = reinterpret_cast<HTREEITEM>(SendMessageW(treeView, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+    if (added && known == liveViews.threadItems.end()) liveViews.threadItems.emplace(threadId, added);
+    ULONGLONG now = GetTickCount64();
+    if (now - liveViews.lastPaint >= kRepaintIntervalMs) {
+        UpdateWindow(treeView);
+        liveViews.lastPaint = now;
+    }
 }
