@@ -4,7 +4,7 @@
 // named hostile-<mode>-<N>.exe takes its mode and count from its own name:
 //   strings N     N numbered debug strings
 //   bigstrings 0  a string of 65,535 bytes, strings with an invalid pointer or
-//                 one that runs into an unreadable page, lengths that wrap
+//                 one that runs into unreadable memory, lengths that wrap
 //   threads N     N threads, 64 at a time, each ending with code 0x10000 + its index
 //   dlls N        loads and frees hostile-dlls\hostile_dll_<i>.dll, i < N (distinct files)
 //   selfkill N    three threads send strings without end while the main thread
@@ -18,6 +18,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "unreadable_after.h"
 
 namespace {
 
@@ -77,12 +79,9 @@ void BigStrings() {
     OutputDebugStringA(big.c_str());
     // The lowest 64 KB of an address space are never mapped.
     RaiseDebugString(64, 0x1000);
-    // 40 characters at the very end of a page, then nothing readable, no zero.
-    auto* page = static_cast<char*>(VirtualAlloc(nullptr, 8192, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    DWORD old = 0;
-    VirtualProtect(page + 4096, 4096, PAGE_NOACCESS, &old);
-    std::memset(page + 4096 - 40, 'e', 40);
-    RaiseDebugString(4000, reinterpret_cast<ULONG_PTR>(page + 4096 - 40));
+    // 40 characters, then nothing readable, and no zero among them.
+    const std::string edge(40, 'e');
+    RaiseDebugString(4000, reinterpret_cast<ULONG_PTR>(CopyBeforeUnreadable(edge.data(), edge.size())));
     // Lengths beyond 16 bits: only their low 16 bits reach the debugger.
     std::string longer(70000, 'w');
     RaiseDebugString(65536 + 5, reinterpret_cast<ULONG_PTR>(longer.c_str()));

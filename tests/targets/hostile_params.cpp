@@ -3,9 +3,9 @@
 // named by its first argument and waits to be killed. The way it lies comes
 // from its file name, hostile_params-<mode>.exe:
 //   overlong  Length runs past MaximumLength into other text of the process
-//   beyond    Length and MaximumLength claim 600 bytes; the text is shorter and the page ends after it
+//   beyond    Length and MaximumLength claim 600 bytes; the text is shorter and nothing readable follows it
 //   odd       an odd Length (half a character at the end)
-//   huge      Length and MaximumLength claim 65534 bytes of a short text at a page end
+//   huge      Length and MaximumLength claim 65534 bytes of a short text
 // The text that is meant to be shown starts with "hostile-params-line" and the
 // first argument; what lies past the string's buffer says "PAST-THE-BUFFER".
 #include <windows.h>
@@ -13,11 +13,12 @@
 #include <cstring>
 #include <string>
 
+#include "unreadable_after.h"
+
 namespace {
 
 constexpr std::size_t kPebProcessParameters = 0x20;
 constexpr std::size_t kCommandLine = 0x70;  // UNICODE_STRING: Length, MaximumLength, then Buffer at 0x78
-constexpr std::size_t kPageBytes = 4096;
 
 struct CountedString {
     USHORT length;
@@ -48,14 +49,8 @@ std::wstring OwnMode() {
 }
 
 // Text placed so that it ends exactly where readable memory ends.
-wchar_t* AtPageEnd(const std::wstring& text) {
-    auto* pages = static_cast<unsigned char*>(VirtualAlloc(nullptr, 2 * kPageBytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    DWORD old = 0;
-    VirtualProtect(pages + kPageBytes, kPageBytes, PAGE_NOACCESS, &old);
-    std::size_t bytes = text.size() * sizeof(wchar_t);
-    unsigned char* at = pages + kPageBytes - bytes;
-    std::memcpy(at, text.data(), bytes);
-    return reinterpret_cast<wchar_t*>(at);
+wchar_t* AtReadableEnd(const std::wstring& text) {
+    return static_cast<wchar_t*>(CopyBeforeUnreadable(text.data(), text.size() * sizeof(wchar_t)));
 }
 
 USHORT Bytes(const std::wstring& text) {
@@ -77,7 +72,7 @@ int wmain(int argc, wchar_t** argv) {
         commandLine->maximumLength = Bytes(line);
         commandLine->length = Bytes(withTail);
     } else if (mode == L"beyond") {
-        commandLine->buffer = AtPageEnd(line);
+        commandLine->buffer = AtReadableEnd(line);
         commandLine->maximumLength = 600;
         commandLine->length = 600;
     } else if (mode == L"odd") {
@@ -86,7 +81,7 @@ int wmain(int argc, wchar_t** argv) {
         commandLine->maximumLength = Bytes(line);
         commandLine->length = static_cast<USHORT>(Bytes(line) - 1);
     } else if (mode == L"huge") {
-        commandLine->buffer = AtPageEnd(line);
+        commandLine->buffer = AtReadableEnd(line);
         commandLine->maximumLength = 65534;
         commandLine->length = 65534;
     }
