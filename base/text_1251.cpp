@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "base/length_keeping_conversion.h"
+
 namespace {
 
 constexpr UINT kCp1251 = 1251;
@@ -15,16 +17,5 @@ int ConvertRun(const wchar_t* text, int length, char* out) {
 }  // namespace
 
 std::string ToCp1251(std::wstring_view text) {
-    std::string bytes(text.size(), '?');
-    if (text.empty()) return bytes;
-    int length = static_cast<int>(text.size());
-    if (ConvertRun(text.data(), length, bytes.data()) == length) return bytes;
-    // Surrogate pairs convert to fewer bytes than units; go unit by unit so that
-    // each keeps its own byte and its place.
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char byte = '?';
-        if (ConvertRun(&text[i], 1, &byte) != 1) byte = '?';
-        bytes[i] = byte;
-    }
-    return bytes;
+    return ConvertKeepingLength(text, ConvertRun);
 }

@@ -28,10 +28,11 @@ constexpr std::size_t kPebBytes = 712;
 constexpr std::size_t kPebProcessParameters = 0x20;
 constexpr std::size_t kParametersBytes = 128;
 constexpr std::size_t kParametersFlags = 0x08;
-constexpr std::size_t kImagePathLength = 0x60;
+constexpr std::size_t kImagePathLength = 0x60;  // then MaximumLength (16 bits), the buffer at +8
 constexpr std::size_t kImagePathBuffer = 0x68;
 constexpr std::size_t kCommandLineLength = 0x70;
 constexpr std::size_t kCommandLineBuffer = 0x78;
+constexpr std::size_t kMaximumLengthAfterLength = 2;
 constexpr ULONG kParametersNormalized = 1;
 
 struct BasicInformation {
@@ -92,6 +93,13 @@ bool ReadRemoteBlock(HANDLE process, ULONG_PTR address, unsigned char* block, st
 
 // The address of a counted string's text; a block that is not yet normalised
 // holds offsets from its own start instead of addresses.
+// The bytes of a counted string that lie within its buffer: a process may claim
+// a Length beyond MaximumLength, and what follows the buffer is not its text.
+std::size_t BytesWithinBuffer(const unsigned char* parameters, std::size_t lengthField) {
+    return std::min(FieldAt<USHORT>(parameters, lengthField),
+                    FieldAt<USHORT>(parameters, lengthField + kMaximumLengthAfterLength));
+}
+
 ULONG_PTR TextAddress(const unsigned char* parameters, ULONG_PTR parametersAddress, std::size_t bufferField) {
     ULONG_PTR buffer = FieldAt<ULONG_PTR>(parameters, bufferField);
     if (FieldAt<ULONG>(parameters, kParametersFlags) & kParametersNormalized) return buffer;
@@ -166,12 +174,12 @@ bool ReadProcessStrings(DWORD processId, ProcessText& imagePath, ProcessText& co
     const USHORT commandLineBytes = FieldAt<USHORT>(parameters, kCommandLineLength);
     if (commandLineBytes > kLongestCommandLineBytes) return false;
     if (!CopyRemoteText(process.get(), TextAddress(parameters, parametersAddress, kCommandLineBuffer),
-                        commandLineBytes / sizeof(wchar_t), commandLine)) {
+                        BytesWithinBuffer(parameters, kCommandLineLength) / sizeof(wchar_t), commandLine)) {
         return false;
     }
     // A path too long for its buffer is cut to fit, leaving room for the zero.
     const std::size_t imagePathChars =
-        std::min<std::size_t>(FieldAt<USHORT>(parameters, kImagePathLength) / sizeof(wchar_t), imagePath.size() - 1);
+        std::min<std::size_t>(BytesWithinBuffer(parameters, kImagePathLength) / sizeof(wchar_t), imagePath.size() - 1);
     CopyRemoteText(process.get(), TextAddress(parameters, parametersAddress, kImagePathBuffer), imagePathChars,
                    imagePath);
     return true;

@@ -9,6 +9,7 @@
 #include "base/handles.h"
 #include "base/system_library.h"
 #include "modules/fold_path.h"
+#include "modules/upload_path_split.h"
 
 namespace {
 
@@ -64,25 +65,6 @@ bool QueryVersionString(const void* block, Translation translation, const wchar_
     const auto* text = static_cast<const wchar_t*>(data);
     value = text ? std::wstring(text, wcsnlen(text, chars)) : std::wstring();
     return true;
-}
-
-struct PathParts {
-    std::wstring directory;  // drive and directory, without one trailing backslash
-    std::wstring name;       // name and extension
-};
-
-// Splits a path whole, however long it is.
-PathParts SplitForUpload(std::wstring_view path) {
-    std::wstring_view drive;
-    if (path.size() >= 2 && path[1] == L':') drive = path.substr(0, 2);
-    std::wstring_view rest = path.substr(drive.size());
-    std::size_t slash = rest.find_last_of(L"\\/");
-    std::wstring_view folder = slash == std::wstring_view::npos ? std::wstring_view() : rest.substr(0, slash + 1);
-    PathParts parts;
-    parts.directory = std::wstring(drive) + std::wstring(folder);
-    if (!parts.directory.empty() && parts.directory.back() == L'\\') parts.directory.pop_back();
-    parts.name = std::wstring(rest.substr(folder.size()));
-    return parts;
 }
 
 }  // namespace
@@ -154,7 +136,7 @@ std::wstring FileFacts::FoldedPath() const {
 std::wstring FileFacts::UploadLine(std::string_view separator) const {
     std::wstring wideSeparator;
     for (char c : separator) wideSeparator += static_cast<wchar_t>(static_cast<unsigned char>(c));
-    PathParts parts = SplitForUpload(FoldedPath());
+    UploadPathParts parts = SplitForUpload(FoldedPath());
     const std::wstring fields[] = {parts.name,         parts.directory, SizeText(),        ProductVersionText(),
                                    CreatedText(),      ModifiedText(),  DescriptionText(), CompanyText()};
     std::wstring line;

@@ -14,6 +14,11 @@ declare -A sources=(
     [format_bounded_fuzz]="base/format_bounded.cpp"
     [split_path_fuzz]="report/split_path.cpp base/format_bounded.cpp"
 )
+# Every target; one built from headers only needs no .sources file.
+for fuzzer in "$root"/tests/fuzz/*_fuzz.cpp; do
+    name=$(basename "$fuzzer" .cpp)
+    [ -n "${sources[$name]+set}" ] || sources[$name]=""
+done
 for extra in "$root"/tests/fuzz/*.sources; do
     [ -e "$extra" ] || continue
     sources[$(basename "$extra" .sources)]=$(cat "$extra")

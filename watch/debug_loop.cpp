@@ -264,10 +264,12 @@ private:
         const void* base = event.u.UnloadDll.lpBaseOfDll;
         if (ProcessRecord* record = Find(event.dwProcessId))
             record->symbols.ModuleUnloaded(reinterpret_cast<DWORD64>(base));
+        // The entry recorded last for the address: distinct DLLs loaded one after
+        // another at the same address (copies of one file) each name themselves.
         std::wstring path;
-        auto recorded = std::find_if(unloadTable_.begin(), unloadTable_.end(),
+        auto recorded = std::find_if(unloadTable_.rbegin(), unloadTable_.rend(),
                                      [&](const UnloadEntry& entry) { return entry.base == Low32(base); });
-        if (recorded != unloadTable_.end()) path = recorded->path;
+        if (recorded != unloadTable_.rend()) path = recorded->path;
         FoldPath(path);
         return FormatToString(kDllLineRoom, L"Выгрузка %s (base: 0x%X, process: 0x%X, thread: 0x%X)", path, base,
                               event.dwProcessId, event.dwThreadId);
