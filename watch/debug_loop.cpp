@@ -30,6 +30,7 @@ constexpr std::size_t kDllLineRoom = 300;
 constexpr std::size_t kDebugStringLineExtra = 32;
 constexpr DWORD kLaunchFailureThread = 0;
 constexpr std::uintptr_t kPageSize = 4096;
+constexpr DWORD kPaintPauseMs = 16;
 
 // What the loop keeps of one debuggee process, from its creation event to its exit event.
 struct ProcessRecord {
@@ -79,6 +80,7 @@ PROCESS_INFORMATION LaunchTarget(LaunchTrace& trace) {
     SetErrorMode(previousMode);
     if (!created) {
         trace.AddEventItem(kLaunchFailureThread, L"Ошибка при запуске процесса");
+        trace.PaintViews();  // seen while the error box waits
         SetLastError(error);
         ReportErrorAndExit(L"Unable to create process");
     }
@@ -159,7 +161,7 @@ public:
     // not), or until the system has no event to give.
     void Run() {
         DEBUG_EVENT event = {};
-        while (WaitForDebugEvent(&event, INFINITE)) {
+        while (NextEvent(event)) {
             EventOutcome outcome = Describe(event);
             status_ = outcome.status;
             if (outcome.line) {
@@ -185,6 +187,17 @@ public:
     }
 
 private:
+    // Waits for the next event. While the views hold back a change, the wait is
+    // one frame long, so that a pause of the debuggee paints what it showed last.
+    bool NextEvent(DEBUG_EVENT& event) {
+        while (true) {
+            if (!trace_.ViewsHeld()) return WaitForDebugEvent(&event, INFINITE);
+            if (WaitForDebugEvent(&event, kPaintPauseMs)) return true;
+            if (GetLastError() != ERROR_SEM_TIMEOUT) return false;
+            trace_.PaintViews();
+        }
+    }
+
     EventOutcome Describe(const DEBUG_EVENT& event) {
         switch (event.dwDebugEventCode) {
         case EXCEPTION_DEBUG_EVENT:
@@ -313,6 +326,7 @@ void LaunchTrace::RunDebugLoop() {
     EventLoop loop(*this);
     loop.Run();
     loop.DetachSurvivors();
+    PaintViews();
     WriteLogLine(L"Отладка завершена");
     WriteDesktopHeapInfo();
     WriteAppInitDlls();

@@ -59,28 +59,48 @@ void SymbolHandlerTraits::Close(HANDLE process) {
 }
 
 HANDLE SymbolSession::Started() {
-    if (handler_ || !process_) return handler_.get();
-    static auto symSetOptions = Dbghelp<decltype(SymSetOptions)>("SymSetOptions");
-    static auto symInitialize = Dbghelp<decltype(SymInitializeW)>("SymInitializeW");
-    if (!symSetOptions || !symInitialize) return nullptr;
-    symSetOptions(kSymbolOptions);
-    // The debuggee's own handle: its modules, not Korvane's, name its addresses.
-    if (symInitialize(process_, nullptr, TRUE)) handler_.reset(process_);
+    if (!process_) return nullptr;
+    if (!handler_) {
+        static auto symSetOptions = Dbghelp<decltype(SymSetOptions)>("SymSetOptions");
+        static auto symInitialize = Dbghelp<decltype(SymInitializeW)>("SymInitializeW");
+        if (!symSetOptions || !symInitialize) return nullptr;
+        symSetOptions(kSymbolOptions);
+        // The debuggee's own handle: its modules, not Korvane's, name its addresses.
+        if (!symInitialize(process_, nullptr, TRUE)) return nullptr;
+        handler_.reset(process_);
+        registered_ = loaded_;  // the start found every module loaded so far itself
+    }
+    Synchronise();
     return handler_.get();
 }
 
 void SymbolSession::ModuleLoaded(const std::wstring& path, DWORD64 base) {
-    if (!handler_ || path.empty()) return;  // a later start finds the module itself
-    static auto symLoadModule = Dbghelp<decltype(SymLoadModuleExW)>("SymLoadModuleExW");
-    // By name only: the event's file handle is closed right after the event, and
-    // a deferred load must not depend on it.
-    if (symLoadModule) symLoadModule(handler_.get(), nullptr, path.c_str(), nullptr, base, 0, nullptr, 0);
+    if (!path.empty()) loaded_[base] = path;
 }
 
 void SymbolSession::ModuleUnloaded(DWORD64 base) {
-    if (!handler_) return;
+    loaded_.erase(base);
+}
+
+// Tells the handler of the DLLs unloaded and loaded since the last lookup.
+void SymbolSession::Synchronise() {
+    static auto symLoadModule = Dbghelp<decltype(SymLoadModuleExW)>("SymLoadModuleExW");
     static auto symUnloadModule = Dbghelp<decltype(SymUnloadModule64)>("SymUnloadModule64");
-    if (symUnloadModule) symUnloadModule(handler_.get(), base);
+    for (auto it = registered_.begin(); it != registered_.end();) {
+        auto now = loaded_.find(it->first);
+        if (now != loaded_.end() && now->second == it->second) {
+            ++it;
+            continue;
+        }
+        if (symUnloadModule) symUnloadModule(handler_.get(), it->first);
+        it = registered_.erase(it);
+    }
+    for (const auto& [base, path] : loaded_) {
+        if (registered_.count(base)) continue;
+        // By name only: the event's file handle was closed right after its event.
+        if (symLoadModule) symLoadModule(handler_.get(), nullptr, path.c_str(), nullptr, base, 0, nullptr, 0);
+        registered_.emplace(base, path);
+    }
 }
 
 std::wstring_view ExceptionDescription(DWORD code) {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -19,8 +20,10 @@ using UniqueSymbolHandler = UniqueResource<SymbolHandlerTraits>;
 
 // The symbol handler of one debuggee process, kept from its creation to its
 // exit: starting it loads every module of the process (a fraction of a second
-// or more), so it starts at the first lookup and then follows the process's
-// DLL loads and unloads, giving what a fresh start would give at that moment.
+// or more), so it starts at the first lookup. It then follows the process's
+// DLL loads and unloads, brought up to date before each lookup (registering a
+// module costs milliseconds, lookups are rare), so that a lookup gives what a
+// fresh start would give at that moment.
 class SymbolSession {
 public:
     explicit SymbolSession(HANDLE process = nullptr) : process_(process) {}
@@ -32,8 +35,12 @@ public:
     void ModuleUnloaded(DWORD64 base);
 
 private:
+    void Synchronise();
+
     HANDLE process_;
     UniqueSymbolHandler handler_;
+    std::map<DWORD64, std::wstring> loaded_;      // the process's DLLs now, by base
+    std::map<DWORD64, std::wstring> registered_;  // what the handler knows of them
 };
 
 // The description of an exception code; "Нет описания" for codes outside the table.

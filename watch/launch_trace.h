@@ -26,6 +26,10 @@ public:
     // watch/live_views.cpp: the list view row of a module and the tree view line of a thread.
     void AddModuleRow(const std::vector<std::wstring>& row);
     void AddEventItem(DWORD threadId, std::wstring line);
+    // Views are painted at most once a frame; these paint what is held back.
+    bool ViewsHeld() const;
+    void PaintViews();
+    void PaintViewsWhenDue();
 
     // diag/: the machine description.
     void WriteOsLine();
