@@ -163,8 +163,9 @@ void ReadTreeLevel(const RemoteBlock& block, HWND tree, HTREEITEM first, std::ve
 
 }  // namespace
 
-ZarWindow::ZarWindow() {
-    std::wstring path = ZarUnderTestPath();
+ZarWindow::ZarWindow() : ZarWindow(ZarUnderTestPath()) {}
+
+ZarWindow::ZarWindow(const std::wstring& path) {
     std::wstring commandLine = L"\"" + path + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);

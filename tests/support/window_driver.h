@@ -28,6 +28,8 @@ class ZarWindow {
 public:
     // Starts the test build of zar.exe and waits for its main window.
     ZarWindow();
+    // The same from another copy of the program.
+    explicit ZarWindow(const std::wstring& path);
     // Ends zar.exe if it still runs, and closes the Notepad windows it opened.
     ~ZarWindow();
     ZarWindow(const ZarWindow&) = delete;
