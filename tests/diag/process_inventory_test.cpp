@@ -16,6 +16,7 @@
 
 #include "tests/support/diag_processes.h"
 #include "tests/support/test_files.h"
+#include "tests/support/guarded_texts.h"
 #include "watch/launch_trace.h"
 
 namespace {
@@ -278,25 +279,6 @@ TEST(ReadProcessStrings, MissingProcessFailsWithEmptyBuffers) {
     EXPECT_EQ(L"", strings.commandLine);
     EXPECT_EQ(L"", strings.imagePath);
 }
-
-// The buffers with a guard right behind each, to see that nothing is written past them.
-struct GuardedTexts {
-    ProcessText imagePath = {};
-    std::array<wchar_t, 16> imageGuard;
-    ProcessText commandLine = {};
-    std::array<wchar_t, 16> commandGuard;
-
-    GuardedTexts() {
-        imageGuard.fill(L'G');
-        commandGuard.fill(L'G');
-    }
-    bool GuardsIntact() const {
-        auto intact = [](const std::array<wchar_t, 16>& guard) {
-            return std::all_of(guard.begin(), guard.end(), [](wchar_t c) { return c == L'G'; });
-        };
-        return intact(imageGuard) && intact(commandGuard);
-    }
-};
 
 TEST(ReadProcessStrings, CommandLinesBeyond500CharactersFailAndStayInTheirBuffers) {
     for (std::size_t length : {500u, 501u, 999u, 1000u, 1001u, 20000u}) {

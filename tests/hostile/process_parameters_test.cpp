@@ -12,6 +12,7 @@
 #include "tests/support/diag_processes.h"
 #include "tests/support/test_files.h"
 #include "tests/support/watch_runs.h"
+#include "tests/support/guarded_texts.h"
 #include "watch/launch_trace.h"
 
 namespace {
@@ -25,25 +26,6 @@ std::wstring LyingCopy(const std::wstring& mode) {
     CopyFileW(TargetPath(L"hostile_params.exe").c_str(), copy.c_str(), FALSE);
     return copy;
 }
-
-// Both buffers, each followed by a guard that must stay untouched.
-struct GuardedTexts {
-    ProcessText imagePath = {};
-    std::array<wchar_t, 16> imageGuard;
-    ProcessText commandLine = {};
-    std::array<wchar_t, 16> commandGuard;
-
-    GuardedTexts() {
-        imageGuard.fill(L'G');
-        commandGuard.fill(L'G');
-    }
-    bool GuardsIntact() const {
-        auto intact = [](const std::array<wchar_t, 16>& guard) {
-            return std::all_of(guard.begin(), guard.end(), [](wchar_t c) { return c == L'G'; });
-        };
-        return intact(imageGuard) && intact(commandGuard) && imagePath.back() == L'\0' && commandLine.back() == L'\0';
-    }
-};
 
 std::vector<std::wstring> Inventory() {
     {
