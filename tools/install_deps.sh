@@ -13,6 +13,7 @@ need cmake cmake
 need xdotool xdotool
 need import imagemagick
 need python3 python3
+need file file
 need clang++ clang
 [ -f /usr/src/googletest/CMakeLists.txt ] || packages+=(googletest)
 # libFuzzer and the sanitizers' runtimes for the native fuzz runs.
