@@ -3,3 +3,4 @@
 korvane_test_target(fact_two_languages DLL SOURCES modules_fact_probe.cpp modules_two_languages.rc)
 korvane_test_target(fact_no_translation DLL SOURCES modules_fact_probe.cpp modules_no_translation.rc)
 korvane_test_target(fact_no_version DLL SOURCES modules_fact_probe.cpp)
+korvane_test_target(modules_run SOURCES modules_run.cpp)

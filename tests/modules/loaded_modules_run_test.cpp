@@ -1,0 +1,61 @@
+// The loaded-modules section of a real run: one row per module path in the
+// order the run met them, and the reported-module list beside it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/support/test_files.h"
+#include "tests/support/watch_runs.h"
+
+namespace {
+
+constexpr std::size_t kLegendAndRule = 2;
+
+// The rows of the section: the lines after its heading, legend and rule.
+std::vector<std::wstring> ModuleRows(const std::vector<std::wstring>& lines) {
+    std::size_t heading = FindLine(lines, L"Загруженные модули:");
+    if (heading + kLegendAndRule >= lines.size()) return {};
+    return std::vector<std::wstring>(lines.begin() + static_cast<std::ptrdiff_t>(heading + kLegendAndRule + 1),
+                                     lines.end());
+}
+
+std::wstring PathOfRow(const std::wstring& row) {
+    return row.substr(0, row.find(L" - ["));
+}
+
+std::size_t IndexOf(const std::vector<std::wstring>& paths, const std::wstring& fileName) {
+    auto found = std::find_if(paths.begin(), paths.end(), [&](const std::wstring& path) {
+        return path.size() >= fileName.size() && path.compare(path.size() - fileName.size(), fileName.size(), fileName) == 0;
+    });
+    return static_cast<std::size_t>(found - paths.begin());
+}
+
+TEST(LoadedModulesRun, RowsFollowTheRunTargetTwiceReloadedDllOnceChildAfterIt) {
+    std::wstring target = TargetPath(L"modules_run.exe");
+    WatchRun run = RunHeadless(target);
+    std::vector<std::wstring> rows = ModuleRows(run.lines);
+    ASSERT_EQ(run.modulePaths.size(), rows.size());
+    ASSERT_GE(rows.size(), 5u);
+
+    std::vector<std::wstring> paths;
+    for (const std::wstring& row : rows) paths.push_back(PathOfRow(row));
+    EXPECT_EQ(run.modulePaths, paths);
+    // As chosen (with its "..\"), then as resolved from the creation event.
+    EXPECT_EQ(target, paths[0]);
+    EXPECT_NE(target, paths[1]);
+    EXPECT_EQ(L"\\modules_run.exe", paths[1].substr(paths[1].find_last_of(L'\\')));
+
+    std::size_t helper = IndexOf(paths, L"\\plain_helper.dll");
+    std::size_t child = IndexOf(paths, L"\\quick_exit.exe");
+    ASSERT_LT(child, paths.size());
+    EXPECT_LT(helper, child);
+    // The child's own DLLs follow its image.
+    EXPECT_LT(child + 1, paths.size());
+    EXPECT_EQ(1, std::count_if(paths.begin(), paths.end(), [](const std::wstring& p) {
+                  return p.find(L"plain_helper.dll") != std::wstring::npos;
+              }));
+    // Every row carries the facts of its file: the helper's size, its dates.
+    EXPECT_NE(std::wstring::npos, rows[helper].find(L"K; ")) << rows[helper];
+}
+
+}  // namespace
