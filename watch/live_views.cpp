@@ -1,12 +1,44 @@
 // The run shown live: one list view row per module file name, and every event
 // line in the tree view under the first line of the thread that reported it.
-// Messages are sent, so the window's thread makes each change while the
+// Each change is sent as one message, so the window's thread makes it while the
 // worker, and the debuggee at its event, wait.
 #include "watch/launch_trace.h"
 
 #include <commctrl.h>
 
+#include <functional>
+
 namespace {
+
+// One change of a view, carried out on the view's own thread. A message sent
+// from another thread costs a round trip through the system (under Wine some
+// hundred microseconds); a change takes up to seven messages to the control,
+// so the whole change travels as one message and its parts are plain calls.
+using ViewChange = std::function<void()>;
+constexpr UINT kApplyViewChange = WM_APP + 0x4B;
+constexpr const wchar_t* kControlProcProperty = L"Korvane.ControlProc";
+
+LRESULT CALLBACK LiveViewProc(HWND view, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kApplyViewChange) {
+        (*reinterpret_cast<const ViewChange*>(lParam))();
+        return 0;
+    }
+    auto control = reinterpret_cast<WNDPROC>(GetPropW(view, kControlProcProperty));
+    return control ? CallWindowProcW(control, view, message, wParam, lParam) : DefWindowProcW(view, message, wParam, lParam);
+}
+
+void ApplyOnViewThread(HWND view, const ViewChange& change) {
+    if (GetWindowThreadProcessId(view, nullptr) == GetCurrentThreadId()) {
+        change();
+        return;
+    }
+    auto current = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(view, GWLP_WNDPROC));
+    if (current != LiveViewProc) {
+        SetPropW(view, kControlProcProperty, reinterpret_cast<HANDLE>(current));
+        SetWindowLongPtrW(view, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(LiveViewProc));
+    }
+    SendMessageW(view, kApplyViewChange, 0, reinterpret_cast<LPARAM>(&change));
+}
 
 // A view that is drawn while items pour in redraws its scroll bar and rows at
 // every insert (under Wine and X about 5 ms each, hundreds of times the insert
@@ -29,27 +61,7 @@ void ReleaseDrawing(HWND view, bool& held) {
     held = false;
 }
 
-}  // namespace
-
-bool LaunchTrace::ViewsHeld() const {
-    return liveViews.treeHeld || liveViews.listHeld;
-}
-
-void LaunchTrace::PaintViews() {
-    ULONGLONG start = GetTickCount64();
-    ReleaseDrawing(listView, liveViews.listHeld);
-    ReleaseDrawing(treeView, liveViews.treeHeld);
-    liveViews.lastPaint = GetTickCount64();
-    liveViews.paintCost = liveViews.lastPaint - start;
-}
-
-void LaunchTrace::PaintViewsWhenDue() {
-    ULONGLONG interval = kFrameMs > 4 * liveViews.paintCost ? kFrameMs : 4 * liveViews.paintCost;
-    if (GetTickCount64() - liveViews.lastPaint >= interval) PaintViews();
-}
-
-void LaunchTrace::AddModuleRow(const std::vector<std::wstring>& row) {
-    if (!listView || row.empty()) return;
+void InsertModuleRow(HWND listView, LiveViewState& liveViews, const std::vector<std::wstring>& row) {
     LVFINDINFOW find = {};
     find.flags = LVFI_STRING;
     find.psz = row[0].c_str();
@@ -66,11 +78,9 @@ void LaunchTrace::AddModuleRow(const std::vector<std::wstring>& row) {
         cell.pszText = const_cast<wchar_t*>(row[column].c_str());
         SendMessageW(listView, LVM_SETITEMTEXTW, static_cast<WPARAM>(item.iItem), reinterpret_cast<LPARAM>(&cell));
     }
-    PaintViewsWhenDue();
 }
 
-void LaunchTrace::AddEventItem(DWORD threadId, std::wstring line) {
-    if (!treeView) return;
+void InsertEventItem(HWND treeView, LiveViewState& liveViews, DWORD threadId, std::wstring& line) {
     HoldDrawing(treeView, liveViews.treeHeld);
     // Expanded on every call, so the first thread's lines stay in sight. Asked
     // first: expanding an open item changes nothing but costs a full re-layout.
@@ -94,5 +104,40 @@ void LaunchTrace::AddEventItem(DWORD threadId, std::wstring line) {
     }
     auto added = reinterpret_cast<HTREEITEM>(SendMessageW(treeView, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
     if (added && known == liveViews.threadItems.end()) liveViews.threadItems.emplace(threadId, added);
+}
+
+}  // namespace
+
+bool LaunchTrace::ViewsHeld() const {
+    return liveViews.treeHeld || liveViews.listHeld;
+}
+
+void LaunchTrace::PaintViews() {
+    if (!ViewsHeld()) return;
+    ULONGLONG start = GetTickCount64();
+    ApplyOnViewThread(liveViews.treeHeld ? treeView : listView, [&] {
+        ReleaseDrawing(listView, liveViews.listHeld);
+        ReleaseDrawing(treeView, liveViews.treeHeld);
+    });
+    liveViews.lastPaint = GetTickCount64();
+    liveViews.paintCost = liveViews.lastPaint - start;
+}
+
+void LaunchTrace::PaintViewsWhenDue() {
+    ULONGLONG interval = kFrameMs > 4 * liveViews.paintCost ? kFrameMs : 4 * liveViews.paintCost;
+    if (GetTickCount64() - liveViews.lastPaint >= interval) PaintViews();
+}
+
+void LaunchTrace::AddModuleRow(const std::vector<std::wstring>& row) {
+    if (!listView || row.empty()) return;
+    ApplyOnViewThread(listView, [&] { InsertModuleRow(listView, liveViews, row); });
     PaintViewsWhenDue();
 }
+
+
+void LaunchTrace::AddEventItem(DWORD threadId, std::wstring line) {
+    if (!treeView) return;
+    ApplyOnViewThread(treeView, [&] { InsertEventItem(treeView, liveViews, threadId, line); });
+    PaintViewsWhenDue();
+}
+
