@@ -22,7 +22,7 @@ korvane_wine_start() {
         rm -f "$display_file"
     fi
     mkdir -p "$WINEPREFIX"
-    wineserver -p >/dev/null 2>&1
+    wineserver -p >/dev/null 2>&1 || true  # already running for this prefix is fine
     wine wineboot -i >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 }
