@@ -134,7 +134,6 @@ void LaunchTrace::AddModuleRow(const std::vector<std::wstring>& row) {
     PaintViewsWhenDue();
 }
 
-
 void LaunchTrace::AddEventItem(DWORD threadId, std::wstring line) {
     if (!treeView) return;
     ApplyOnViewThread(treeView, [&] { InsertEventItem(treeView, liveViews, threadId, line); });
