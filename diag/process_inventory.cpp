@@ -91,8 +91,6 @@ bool ReadRemoteBlock(HANDLE process, ULONG_PTR address, unsigned char* block, st
     return ReadProcessMemory(process, reinterpret_cast<const void*>(address), block, bytes, &read) != FALSE;
 }
 
-// The address of a counted string's text; a block that is not yet normalised
-// holds offsets from its own start instead of addresses.
 // The bytes of a counted string that lie within its buffer: a process may claim
 // a Length beyond MaximumLength, and what follows the buffer is not its text.
 std::size_t BytesWithinBuffer(const unsigned char* parameters, std::size_t lengthField) {
@@ -100,6 +98,8 @@ std::size_t BytesWithinBuffer(const unsigned char* parameters, std::size_t lengt
                     FieldAt<USHORT>(parameters, lengthField + kMaximumLengthAfterLength));
 }
 
+// The address of a counted string's text; a block that is not yet normalised
+// holds offsets from its own start instead of addresses.
 ULONG_PTR TextAddress(const unsigned char* parameters, ULONG_PTR parametersAddress, std::size_t bufferField) {
     ULONG_PTR buffer = FieldAt<ULONG_PTR>(parameters, bufferField);
     if (FieldAt<ULONG>(parameters, kParametersFlags) & kParametersNormalized) return buffer;
