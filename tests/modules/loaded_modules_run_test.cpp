@@ -46,11 +46,13 @@ TEST(LoadedModulesRun, RowsFollowTheRunTargetTwiceReloadedDllOnceChildAfterIt) {
     EXPECT_EQ(L"\\modules_run.exe", paths[1].substr(paths[1].find_last_of(L'\\')));
 
     std::size_t helper = IndexOf(paths, L"\\plain_helper.dll");
-    std::size_t child = IndexOf(paths, L"\\quick_exit.exe");
+    std::size_t child = IndexOf(paths, L"\\modules_child.exe");
+    std::size_t childHelper = IndexOf(paths, L"\\child_helper.dll");
     ASSERT_LT(child, paths.size());
     EXPECT_LT(helper, child);
-    // The child's own DLLs follow its image.
-    EXPECT_LT(child + 1, paths.size());
+    // The DLL only the child loads follows the child's image.
+    EXPECT_LT(child, childHelper);
+    EXPECT_LT(childHelper, paths.size());
     EXPECT_EQ(1, std::count_if(paths.begin(), paths.end(), [](const std::wstring& p) {
                   return p.find(L"plain_helper.dll") != std::wstring::npos;
               }));

@@ -4,3 +4,5 @@ korvane_test_target(fact_two_languages DLL SOURCES modules_fact_probe.cpp module
 korvane_test_target(fact_no_translation DLL SOURCES modules_fact_probe.cpp modules_no_translation.rc)
 korvane_test_target(fact_no_version DLL SOURCES modules_fact_probe.cpp)
 korvane_test_target(modules_run SOURCES modules_run.cpp)
+korvane_test_target(modules_child SOURCES modules_child.cpp)
+korvane_test_target(child_helper DLL SOURCES plain_helper.cpp)
