@@ -26,10 +26,13 @@ std::wstring RunningOsLine() {
     return line.substr(0, line.size() - 1);  // its own line feed makes the empty line after it
 }
 
-std::wstring FullTargetPath(const std::wstring& fileName) {
-    wchar_t full[MAX_PATH] = {};
-    GetFullPathNameW(TargetPath(fileName).c_str(), MAX_PATH, full, nullptr);
-    return full;
+// A private copy of a target and the DLLs it loads: tests of other folders run the
+// shared copies at the same time, and their command lines would show in the process list.
+std::wstring PrivateTargetCopy(const std::wstring& fileName, const std::vector<std::wstring>& dlls) {
+    const std::wstring folder = MakeTempFolder(L"complete_log");
+    for (const std::wstring& dll : dlls) CopyFileW(TargetPath(dll).c_str(), (folder + dll).c_str(), FALSE);
+    const std::wstring copy = folder + fileName;
+    return CopyFileW(TargetPath(fileName).c_str(), copy.c_str(), FALSE) ? copy : std::wstring();
 }
 
 // Checks lines[at] and moves on to the next line.
@@ -65,7 +68,8 @@ TEST(CompleteLog, MachineDescriptionStandsInItsPlacesLineForLine) {
     IdleProcess idle(TargetPath(L"idle_wait.exe"));
     ASSERT_TRUE(idle.Running());
 
-    const std::wstring target = FullTargetPath(L"trace_basic.exe");
+    const std::wstring target = PrivateTargetCopy(L"trace_basic.exe", {L"plain_helper.dll"});
+    ASSERT_FALSE(target.empty());
     WatchRun run = RunHeadless(target);
     const std::vector<std::wstring>& lines = run.lines;
     LineWalker walk(lines);
