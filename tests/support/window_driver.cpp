@@ -107,19 +107,6 @@ std::vector<HWND> ChildWindows(HWND parent) {
     return windows;
 }
 
-// Ids of the processes whose parent is the given process.
-std::set<DWORD> ChildProcesses(DWORD parent) {
-    std::set<DWORD> children;
-    UniqueSnapshot snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) return children;
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-        if (entry.th32ParentProcessID == parent) children.insert(entry.th32ProcessID);
-    }
-    return children;
-}
-
 // The file name Edit of the open-file dialog: inside the ComboBox with id 0x47C.
 HWND FileNameEdit(HWND dialog) {
     for (HWND child : ChildWindows(dialog)) {
@@ -162,6 +149,18 @@ void ReadTreeLevel(const RemoteBlock& block, HWND tree, HTREEITEM first, std::ve
 }
 
 }  // namespace
+
+std::set<DWORD> ChildProcesses(DWORD parent) {
+    std::set<DWORD> children;
+    UniqueSnapshot snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return children;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ParentProcessID == parent) children.insert(entry.th32ProcessID);
+    }
+    return children;
+}
 
 ZarWindow::ZarWindow() : ZarWindow(ZarUnderTestPath()) {}
 

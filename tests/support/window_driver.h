@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@ constexpr DWORD kDialogAppearTimeoutMs = 15000;
 constexpr DWORD kDialogCloseTimeoutMs = 15000;
 constexpr DWORD kRunEndTimeoutMs = 60000;
 constexpr DWORD kProcessExitTimeoutMs = 15000;
+
+// Ids of the processes whose parent is the given process.
+std::set<DWORD> ChildProcesses(DWORD parent);
 
 struct ListColumn {
     std::wstring title;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tests/support/test_files.h"
+#include "tests/support/window_driver.h"
 #include "tests/support/watch_runs.h"
 #include "watch/launch_trace.h"
 
@@ -13,7 +14,10 @@ namespace {
 constexpr DWORD kNotepadTimeoutMs = 30000;
 constexpr DWORD kPollMs = 50;
 
+// Only a Notepad started by this test program: zar.exe run by tests of another
+// folder opens its own Notepad on a zar.log at the same time.
 struct NotepadSearch {
+    std::set<DWORD> ownChildren;
     HWND found;
 };
 
@@ -23,13 +27,18 @@ BOOL CALLBACK MatchLogNotepad(HWND window, LPARAM context) {
     GetClassNameW(window, className, 32);
     GetWindowTextW(window, title, 260);
     if (std::wstring(className) != L"Notepad" || !std::wstring(title).starts_with(L"zar.log")) return TRUE;
-    reinterpret_cast<NotepadSearch*>(context)->found = window;
+    auto* search = reinterpret_cast<NotepadSearch*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (!search->ownChildren.count(owner)) return TRUE;
+    search->found = window;
     return FALSE;
 }
 
 HWND WaitForLogNotepad() {
-    NotepadSearch search = {nullptr};
+    NotepadSearch search = {{}, nullptr};
     for (DWORD waited = 0; !search.found && waited < kNotepadTimeoutMs; waited += kPollMs) {
+        search.ownChildren = ChildProcesses(GetCurrentProcessId());
         EnumWindows(MatchLogNotepad, reinterpret_cast<LPARAM>(&search));
         if (!search.found) Sleep(kPollMs);
     }
