@@ -8,6 +8,7 @@
 
 #include "app/main_window.h"
 #include "tests/support/test_files.h"
+#include "tests/support/window_driver.h"
 #include "watch/launch_trace.h"
 
 namespace {
@@ -63,21 +64,12 @@ struct MainWindow {
     HWND tree = nullptr;
 };
 
-// Ours, not that of a zar.exe that tests of another folder may be running.
-HWND OwnMainWindow() {
-    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, L"FIX_0XC0000142", nullptr));) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (owner == GetCurrentProcessId()) return window;
-    }
-    return nullptr;
-}
-
 const MainWindow& TheMainWindow() {
     static MainWindow window = [] {
         MainWindow made;
         if (!CreateMainWindow(GetModuleHandleW(nullptr), SW_SHOWNORMAL)) return made;
-        made.main = OwnMainWindow();
+        // Ours, not that of a zar.exe that tests of another folder may be running.
+        made.main = FindProcessWindow(GetCurrentProcessId(), L"FIX_0XC0000142", nullptr);
         HWND panes = FindWindowExW(made.main, nullptr, MAKEINTATOM(32770), nullptr);
         made.list = GetDlgItem(panes, kListViewId);
         made.tree = GetDlgItem(panes, kTreeViewId);

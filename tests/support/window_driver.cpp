@@ -148,8 +148,7 @@ void ReadTreeLevel(const RemoteBlock& block, HWND tree, HTREEITEM first, std::ve
     }
 }
 
-}  // namespace
-
+// Ids of the processes whose parent is the given process.
 std::set<DWORD> ChildProcesses(DWORD parent) {
     std::set<DWORD> children;
     UniqueSnapshot snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -160,6 +159,42 @@ std::set<DWORD> ChildProcesses(DWORD parent) {
         if (entry.th32ParentProcessID == parent) children.insert(entry.th32ProcessID);
     }
     return children;
+}
+
+}  // namespace
+
+HWND FindProcessWindow(DWORD processId, const wchar_t* className, const wchar_t* title) {
+    for (HWND window : TopLevelWindows()) {
+        if (ProcessOf(window) != processId || ClassOf(window) != className) continue;
+        if (title) {
+            wchar_t text[512] = {};
+            GetWindowTextW(window, text, 512);
+            if (std::wstring(text) != title) continue;
+        }
+        return window;
+    }
+    return nullptr;
+}
+
+std::vector<HWND> LogNotepadsStartedBy(DWORD parent) {
+    std::vector<HWND> notepads;
+    std::set<DWORD> children = ChildProcesses(parent);
+    for (HWND window : TopLevelWindows()) {
+        if (ClassOf(window) != L"Notepad" || !children.count(ProcessOf(window))) continue;
+        wchar_t title[512] = {};
+        GetWindowTextW(window, title, 512);
+        if (std::wstring(title).starts_with(L"zar.log")) notepads.push_back(window);
+    }
+    return notepads;
+}
+
+HWND WaitForLogNotepadStartedBy(DWORD parent, DWORD timeoutMs) {
+    for (DWORD waited = 0;; waited += kPollMs) {
+        std::vector<HWND> notepads = LogNotepadsStartedBy(parent);
+        if (!notepads.empty()) return notepads.front();
+        if (waited >= timeoutMs) return nullptr;
+        Sleep(kPollMs);
+    }
 }
 
 ZarWindow::ZarWindow() : ZarWindow(ZarUnderTestPath()) {}
@@ -208,16 +243,7 @@ void ZarWindow::PostCommand(WORD command) const {
 }
 
 HWND ZarWindow::FindOwnWindow(const wchar_t* className, const wchar_t* title) const {
-    for (HWND window : TopLevelWindows()) {
-        if (ProcessOf(window) != process_.dwProcessId || ClassOf(window) != className) continue;
-        if (title) {
-            wchar_t text[512] = {};
-            GetWindowTextW(window, text, 512);
-            if (std::wstring(text) != title) continue;
-        }
-        return window;
-    }
-    return nullptr;
+    return FindProcessWindow(process_.dwProcessId, className, title);
 }
 
 HWND ZarWindow::WaitForOwnWindow(const wchar_t* className, const wchar_t* title, DWORD timeoutMs) const {
@@ -262,29 +288,12 @@ bool ZarWindow::ChooseFile(const std::wstring& path) const {
     return dialog && ConfirmFile(dialog, path);
 }
 
-std::vector<HWND> ZarWindow::OwnNotepads() const {
-    std::vector<HWND> notepads;
-    std::set<DWORD> children = ChildProcesses(process_.dwProcessId);
-    for (HWND window : TopLevelWindows()) {
-        if (ClassOf(window) != L"Notepad" || !children.count(ProcessOf(window))) continue;
-        wchar_t title[512] = {};
-        GetWindowTextW(window, title, 512);
-        if (wcsstr(title, L"zar.log")) notepads.push_back(window);
-    }
-    return notepads;
-}
-
 HWND ZarWindow::WaitForLogInNotepad(DWORD timeoutMs) const {
-    for (DWORD waited = 0;; waited += kPollMs) {
-        std::vector<HWND> notepads = OwnNotepads();
-        if (!notepads.empty()) return notepads.front();
-        if (waited >= timeoutMs) return nullptr;
-        Sleep(kPollMs);
-    }
+    return WaitForLogNotepadStartedBy(process_.dwProcessId, timeoutMs);
 }
 
 void ZarWindow::CloseOwnNotepads() const {
-    for (HWND notepad : OwnNotepads()) {
+    for (HWND notepad : LogNotepadsStartedBy(process_.dwProcessId)) {
         UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, ProcessOf(notepad)));
         PostMessageW(notepad, WM_CLOSE, 0, 0);
         if (process && WaitForSingleObject(process.get(), kNotepadExitTimeoutMs) == WAIT_TIMEOUT) {

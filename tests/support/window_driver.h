@@ -4,7 +4,6 @@
 #pragma once
 #include <windows.h>
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -14,8 +13,13 @@ constexpr DWORD kDialogCloseTimeoutMs = 15000;
 constexpr DWORD kRunEndTimeoutMs = 60000;
 constexpr DWORD kProcessExitTimeoutMs = 15000;
 
-// Ids of the processes whose parent is the given process.
-std::set<DWORD> ChildProcesses(DWORD parent);
+// A top-level window of that process with that class and exact title (any title when null), or null.
+HWND FindProcessWindow(DWORD processId, const wchar_t* className, const wchar_t* title);
+// The Notepad windows on a zar.log started by that process: other programs,
+// such as a zar.exe run by tests of another folder, open their own at the same time.
+std::vector<HWND> LogNotepadsStartedBy(DWORD parent);
+// The first of them to appear; null on timeout.
+HWND WaitForLogNotepadStartedBy(DWORD parent, DWORD timeoutMs);
 
 struct ListColumn {
     std::wstring title;
@@ -73,8 +77,6 @@ public:
     std::vector<TreeItem> Tree() const;
 
 private:
-    std::vector<HWND> OwnNotepads() const;
-
     PROCESS_INFORMATION process_{};
     HWND mainWindow_ = nullptr;
     HWND panes_ = nullptr;

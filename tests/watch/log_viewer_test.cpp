@@ -12,38 +12,6 @@
 namespace {
 
 constexpr DWORD kNotepadTimeoutMs = 30000;
-constexpr DWORD kPollMs = 50;
-
-// Only a Notepad started by this test program: zar.exe run by tests of another
-// folder opens its own Notepad on a zar.log at the same time.
-struct NotepadSearch {
-    std::set<DWORD> ownChildren;
-    HWND found;
-};
-
-BOOL CALLBACK MatchLogNotepad(HWND window, LPARAM context) {
-    wchar_t className[32] = {};
-    wchar_t title[260] = {};
-    GetClassNameW(window, className, 32);
-    GetWindowTextW(window, title, 260);
-    if (std::wstring(className) != L"Notepad" || !std::wstring(title).starts_with(L"zar.log")) return TRUE;
-    auto* search = reinterpret_cast<NotepadSearch*>(context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (!search->ownChildren.count(owner)) return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
-HWND WaitForLogNotepad() {
-    NotepadSearch search = {{}, nullptr};
-    for (DWORD waited = 0; !search.found && waited < kNotepadTimeoutMs; waited += kPollMs) {
-        search.ownChildren = ChildProcesses(GetCurrentProcessId());
-        EnumWindows(MatchLogNotepad, reinterpret_cast<LPARAM>(&search));
-        if (!search.found) Sleep(kPollMs);
-    }
-    return search.found;
-}
 
 }  // namespace
 
@@ -53,13 +21,12 @@ TEST(LogViewer, RunEndsWithItsLogClosedAndOpenInNotepad) {
     trace.CloseAndShowLog();
     trace.WriteLogLine(L"written after the close");
 
-    HWND notepad = WaitForLogNotepad();
+    // Only a Notepad started by this test program: a zar.exe run by another folder's tests opens its own.
+    HWND notepad = WaitForLogNotepadStartedBy(GetCurrentProcessId(), kNotepadTimeoutMs);
     ASSERT_NE(notepad, nullptr) << "no Notepad window on zar.log";
-    HWND edit = FindWindowExW(notepad, nullptr, L"Edit", nullptr);
-    wchar_t text[8192] = {};
-    if (edit) SendMessageW(edit, WM_GETTEXT, 8192, reinterpret_cast<LPARAM>(text));
+    const std::wstring text = NotepadText(notepad);
     PostMessageW(notepad, WM_CLOSE, 0, 0);
-    EXPECT_NE(std::wstring(text).find(L"Отладка завершена"), std::wstring::npos) << "Notepad shows another file";
+    EXPECT_NE(text.find(L"Отладка завершена"), std::wstring::npos) << "Notepad shows another file";
     std::vector<std::wstring> lines = ReadLogLines(WatchLogPath());
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(FindLine(lines, L"written after"), lines.size()) << "nothing reaches a closed log";
