@@ -30,9 +30,12 @@ std::wstring RunningOsLine() {
 // shared copies at the same time, and their command lines would show in the process list.
 std::wstring PrivateTargetCopy(const std::wstring& fileName, const std::vector<std::wstring>& dlls) {
     const std::wstring folder = MakeTempFolder(L"complete_log");
-    for (const std::wstring& dll : dlls) CopyFileW(TargetPath(dll).c_str(), (folder + dll).c_str(), FALSE);
+    bool copied = true;
+    for (const std::wstring& dll : dlls)
+        copied &= CopyFileW(TargetPath(dll).c_str(), (folder + dll).c_str(), FALSE) != FALSE;
     const std::wstring copy = folder + fileName;
-    return CopyFileW(TargetPath(fileName).c_str(), copy.c_str(), FALSE) ? copy : std::wstring();
+    copied &= CopyFileW(TargetPath(fileName).c_str(), copy.c_str(), FALSE) != FALSE;
+    return copied ? copy : std::wstring();
 }
 
 // Checks lines[at] and moves on to the next line.
