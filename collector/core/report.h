@@ -1,0 +1,59 @@
+// One report as the collector keeps it: the pieces of the form that zar.exe
+// posts, decoded from Windows-1251 to UTF-8. Plain data, shared by ingest,
+// storage, analysis and web.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace collector {
+
+// One entry of "process=", "&files=" or "&modules=": the eight facts of a file
+// as zar.exe writes them, in its order (folder as written, folded or not).
+struct FileEntry {
+    std::string name;
+    std::string folder;
+    std::string size;            // decimal bytes as sent; may be empty
+    std::string productVersion;
+    std::string created;         // dd.mm.yyyy as sent; may be empty
+    std::string modified;
+    std::string description;
+    std::string company;
+};
+
+// One entry of "&verdict=": kind;module;detail.
+struct Finding {
+    std::string kind;
+    std::string module;
+    std::string detail;
+};
+
+struct Report {
+    std::int64_t id = 0;          // 0 until stored
+    std::int64_t receivedAt = 0;  // seconds since 1970 (UTC), set at ingest
+    FileEntry process;
+    std::uint32_t exitCode = 0;
+    std::string os;               // "6.1.7601"
+    std::vector<FileEntry> files;     // images of the running processes
+    std::vector<FileEntry> modules;   // every module the run saw
+    std::vector<Finding> verdict;     // empty when the body had no "&verdict=" or no findings
+};
+
+// The failure signature: runs with exit code 0 and no finding are successes
+// and belong to no group.
+struct GroupKey {
+    std::string program;         // process.name
+    std::string programVersion;  // process.productVersion
+    std::uint32_t exitCode = 0;
+    std::string findingKind;     // first finding's kind, or empty
+    std::string findingModule;   // first finding's module, or empty
+    bool operator==(const GroupKey&) const = default;
+    auto operator<=>(const GroupKey&) const = default;
+};
+
+bool IsSuccess(const Report& report);
+GroupKey SignatureOf(const Report& report);
+
+}  // namespace collector
