@@ -1,0 +1,43 @@
+// The static import check: what the loader would fail to find for a process,
+// read from the image files as they are on disk. The image walk itself is
+// pure code over bytes (modules/pe_image.h); this is the file-system side.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class ImportProblemKind { DllNotFound, ImportNotFound, BadImageFormat };
+
+struct ImportProblem {
+    ImportProblemKind kind;
+    // DllNotFound: the missing DLL's name as imported. ImportNotFound: the path
+    // of the DLL that lacks the export. BadImageFormat: the path of the image.
+    std::wstring module;
+    // The path of the module whose import table names it (empty for the
+    // process's own image when that image itself is of the wrong machine).
+    std::wstring importer;
+    // ImportNotFound: the missing function's name, or "#" and its ordinal.
+    std::wstring function;
+    bool delayLoad = false;  // named by a delay-load table
+};
+
+// Where the loader looks for the DLLs of one process, in its order.
+struct LoaderSearch {
+    std::wstring imageFolder;
+    std::wstring systemFolder;
+    std::wstring windowsFolder;
+    std::wstring currentFolder;
+    std::vector<std::wstring> pathFolders;
+    std::vector<std::wstring> knownDlls;  // names of the KnownDLLs key, lower case
+    std::uint16_t machine = 0;            // IMAGE_FILE_MACHINE_* of the process
+};
+
+// Read at the process's creation event, while its parameters (current folder,
+// PATH) are still readable; on a failed read the fields stay empty.
+LoaderSearch ReadLoaderSearch(HANDLE process, const std::wstring& imagePath);
+
+// Every problem, in the order the walk finds them; empty when every import
+// resolves or when a rule cannot be decided (then nothing is named).
+std::vector<ImportProblem> FindImportProblems(const std::wstring& imagePath, const LoaderSearch& search);
