@@ -65,6 +65,7 @@ struct ReportFilter {
     std::string program;   // file name, case-insensitive
     std::string module;    // a module name loaded in the run
     std::string company;   // a module's company
+    std::string image;     // a running image's file name, case-insensitive
     std::optional<std::uint32_t> exitCode;
     Period period;
     std::int64_t groupId = 0;  // 0: any

@@ -1,0 +1,61 @@
+// The collector's store: reports, the dictionary of file facts they refer to,
+// the aggregates that outlive retention, and a few settings. One class over
+// two back-ends chosen by the URI: SQLite in one file (the default) or
+// PostgreSQL shared by several collector processes. The only place with SQL.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "collector/core/report.h"
+#include "collector/core/views.h"
+
+namespace collector {
+
+struct StoreOptions {
+    int retentionDays = 90;  // raw reports older than this are dropped; aggregates stay
+    int readConnections = 4; // queries from several threads share this many connections
+};
+
+class Store {
+public:
+    // "PATH" or "sqlite:PATH": SQLite; "postgresql://..." or "postgres://...":
+    // PostgreSQL. Creates the schema when it is missing. Throws on failure.
+    explicit Store(const std::string& uri, StoreOptions options = {});
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // Stores the batch in one transaction and sets each report's id. On
+    // failure it throws and nothing of the batch is stored (ids stay 0).
+    // Called by one writer thread per process; several processes may insert
+    // into one PostgreSQL database at once.
+    void Insert(std::vector<Report>& batch);
+
+    // Queries: safe from any thread while the writer inserts. Periods count
+    // whole UTC days for the aggregates (the day holding `since` up to the day
+    // holding `until - 1`) and exact seconds for report lists.
+    std::vector<GroupSummary> Groups(const Period& period);
+    std::optional<GroupDetail> Group(std::int64_t id, const Period& period);
+    std::vector<ReportSummary> Reports(const ReportFilter& filter);
+    std::optional<Report> ReportById(std::int64_t id);
+    // Modules whose presence goes with failure for several programs, most
+    // programs first.
+    std::vector<DiffRow> FailureModulesAcrossPrograms(const Period& period);
+
+    // Drops raw reports received before now - retentionDays (PostgreSQL: whole
+    // day partitions). Aggregates are kept.
+    void DropExpired(std::int64_t now);
+
+    std::optional<std::string> Setting(const std::string& key);
+    void SetSetting(const std::string& key, const std::string& value);
+
+    struct Engine;
+
+private:
+    std::unique_ptr<Engine> engine_;
+};
+
+}  // namespace collector
