@@ -19,6 +19,12 @@ need clang++ clang
 # libFuzzer and the sanitizers' runtimes for the native fuzz runs.
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || packages+=(libclang-rt-14-dev)
 dpkg -s locales >/dev/null 2>&1 || packages+=(locales)
+# The report collector, built natively: the host compiler, Boost (Beast and
+# Asio), SQLite, libpqxx, a PostgreSQL server for its tests, libsodium for
+# password hashing, and Chromium for the page's tests in a real browser.
+for package in g++ pkg-config libboost-dev libsqlite3-dev libpqxx-dev postgresql libsodium-dev chromium; do
+    dpkg -s "$package" >/dev/null 2>&1 || packages+=("$package")
+done
 
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
