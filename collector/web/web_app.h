@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,15 +39,30 @@ public:
     Response Handle(const Request& request, std::string_view client = {});
 
 private:
-    struct LoginBucket {
-        std::int64_t windowStart = 0;
-        int failures = 0;
+    struct Session {
+        std::string key;    // signing key of this moment
+        std::string token;  // the session cookie, valid
+    };
+
+    Response Route(const Request& request, const Session& session);
+    Response LoginForm(const Request& request, const std::string& message, boost::beast::http::status status);
+    Response Login(const Request& request, std::string_view client);
+    Response Logout(const Request& request, const Session& session);
+    std::optional<Session> CurrentSession(const Request& request);
+    // Counts one login attempt; the seconds to wait when over the limit.
+    std::int64_t LoginWait(std::string_view client, std::int64_t now);
+
+    struct LoginWindow {
+        std::int64_t start = 0;
+        int attempts = 0;
     };
 
     Store& store_;
     WebSettings settings_;
     std::mutex loginMutex_;
-    std::map<std::string, LoginBucket, std::less<>> loginBuckets_;
+    std::map<std::string, LoginWindow, std::less<>> loginWindows_;
+    std::map<std::string, std::int64_t> loggedOut_;  // session token -> its expiry
+    std::mutex hashMutex_;  // one argon2id check at a time: each takes 64 MiB
 };
 
 }  // namespace collector
