@@ -1,0 +1,17 @@
+// The store's one schema, in the two dialects it is spoken in.
+#pragma once
+#include <string>
+
+namespace collector {
+
+enum class Dialect { Sqlite, Postgres };
+
+// Every statement that creates the tables and indexes, idempotent.
+std::string SchemaSql(Dialect dialect);
+
+// The per-day partitions of the report tables (PostgreSQL).
+inline constexpr const char* kPartitionedTables[] = {"reports", "report_findings"};
+std::string PartitionName(const std::string& table, long long day);
+std::string CreatePartitionSql(const std::string& table, long long day);
+
+}  // namespace collector

@@ -1,0 +1,454 @@
+// Storing a batch of reports: the dictionaries first (new rows in digest
+// order, so that concurrent writers on one PostgreSQL database always take
+// their locks in the same order and never deadlock), then the raw rows (COPY
+// on PostgreSQL), then the aggregates, all in one transaction.
+#include <algorithm>
+#include <array>
+#include <map>
+
+#include "collector/storage/engine.h"
+#include "collector/storage/text_keys.h"
+
+namespace collector {
+
+namespace {
+
+struct ReportRow {
+    std::int64_t id = 0, receivedAt = 0, programId = 0, groupId = 0, exitCode = 0;
+    std::string os;
+    std::int64_t processFile = 0;
+    std::string imageFiles, moduleFiles;  // file ids in the report's order, blank-separated
+};
+
+struct FindingRow {
+    std::int64_t reportId = 0, receivedAt = 0, position = 0;
+    std::string kind, module, detail;
+};
+
+// ---- The dialects' differences in writing -------------------------------
+
+std::vector<std::int64_t> ReserveReportIds(SqliteDb& db, std::int64_t n) {
+    std::int64_t last =
+        db.Query("UPDATE counters SET value = value + ? WHERE name = 'reports' RETURNING value", {n}).at(0).Int(0);
+    std::vector<std::int64_t> ids;
+    for (std::int64_t id = last - n + 1; id <= last; ++id) ids.push_back(id);
+    return ids;
+}
+
+std::vector<std::int64_t> ReserveReportIds(PgDb& db, std::int64_t n) {
+    std::vector<std::int64_t> ids;
+    for (const SqlRow& row : db.Query("SELECT nextval('report_ids') FROM generate_series(1, CAST(? AS BIGINT))", {n})) {
+        ids.push_back(row.Int(0));
+    }
+    return ids;
+}
+
+void WriteRawRows(SqliteDb& db, const std::vector<ReportRow>& reports, const std::vector<FindingRow>& findings) {
+    for (const ReportRow& r : reports) {
+        db.Query("INSERT INTO reports (id, received_at, program_id, group_id, exit_code, os, process_file, "
+                 "image_files, module_files) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                 {r.id, r.receivedAt, r.programId, r.groupId, r.exitCode, r.os, r.processFile, r.imageFiles,
+                  r.moduleFiles});
+    }
+    for (const FindingRow& f : findings) {
+        db.Query("INSERT INTO report_findings (report_id, received_at, position, kind, module, detail) "
+                 "VALUES (?, ?, ?, ?, ?, ?)",
+                 {f.reportId, f.receivedAt, f.position, f.kind, f.module, f.detail});
+    }
+}
+
+void WriteRawRows(PgDb& db, const std::vector<ReportRow>& reports, const std::vector<FindingRow>& findings) {
+    {
+        pqxx::stream_to copy(db.Work(), "reports",
+                             std::vector<std::string>{"id", "received_at", "program_id", "group_id", "exit_code", "os",
+                                                      "process_file", "image_files", "module_files"});
+        for (const ReportRow& r : reports) {
+            copy << std::make_tuple(r.id, r.receivedAt, r.programId, r.groupId, r.exitCode, r.os, r.processFile,
+                                    r.imageFiles, r.moduleFiles);
+        }
+        copy.complete();
+    }
+    if (findings.empty()) return;
+    pqxx::stream_to copy(db.Work(), "report_findings",
+                         std::vector<std::string>{"report_id", "received_at", "position", "kind", "module", "detail"});
+    for (const FindingRow& f : findings) {
+        copy << std::make_tuple(f.reportId, f.receivedAt, f.position, f.kind, f.module, f.detail);
+    }
+    copy.complete();
+}
+
+void EnsurePartitions(SqliteDb&, const std::set<std::int64_t>&, std::set<std::int64_t>&) {}
+
+// Each new day's partitions are made in a short transaction of their own under
+// an advisory lock, so that two processes meeting a new day do not race on
+// CREATE TABLE and neither holds the lock while it writes its batch.
+void EnsurePartitions(PgDb& db, const std::set<std::int64_t>& days, std::set<std::int64_t>& known) {
+    for (std::int64_t day : days) {
+        if (known.count(day)) continue;
+        Transaction tx(db, true);
+        db.Query("SELECT pg_advisory_xact_lock(CAST(? AS BIGINT))", {std::int64_t{0x6b6f7276}});
+        for (const char* table : kPartitionedTables) db.Exec(CreatePartitionSql(table, day));
+        tx.Commit();
+        known.insert(day);
+    }
+}
+
+void DropRawBefore(SqliteDb& db, std::int64_t cutoff, std::set<std::int64_t>&) {
+    Transaction tx(db, true);
+    db.Query("DELETE FROM report_findings WHERE received_at < ?", {cutoff});
+    db.Query("DELETE FROM reports WHERE received_at < ?", {cutoff});
+    tx.Commit();
+}
+
+// Whole partitions go: a day is dropped once all of it is older than the cutoff.
+void DropRawBefore(PgDb& db, std::int64_t cutoff, std::set<std::int64_t>& known) {
+    Transaction tx(db, true);
+    db.Query("SELECT pg_advisory_xact_lock(CAST(? AS BIGINT))", {std::int64_t{0x6b6f7276}});
+    for (const char* table : kPartitionedTables) {
+        std::string prefix = std::string(table) + "_d";
+        for (const SqlRow& row : db.Query("SELECT c.relname, pg_get_expr(c.relpartbound, c.oid) FROM pg_inherits i "
+                                          "JOIN pg_class c ON c.oid = i.inhrelid WHERE i.inhparent = CAST(? AS regclass)",
+                                          {std::string(table)})) {
+            // The bound reads FOR VALUES FROM ('day') TO ('day + 86400').
+            const std::string& bound = row.Text(1);
+            auto to = bound.find("TO (");
+            if (row.Text(0).rfind(prefix, 0) != 0 || to == std::string::npos) continue;
+            std::string upper;
+            for (char c : bound.substr(to + 4)) {
+                if (c >= '0' && c <= '9') upper += c;
+                else if (c == ')') break;
+            }
+            if (upper.empty() || std::stoll(upper) > cutoff) continue;
+            db.Exec("DROP TABLE IF EXISTS " + row.Text(0));
+            known.erase(std::stoll(upper) - kDay);
+        }
+    }
+    tx.Commit();
+}
+
+// ---- Dictionaries --------------------------------------------------------
+
+std::string JoinKey(std::initializer_list<std::string_view> fields) {
+    std::string key;
+    for (std::string_view f : fields) {
+        key += std::to_string(f.size());
+        key += ':';
+        key += f;
+    }
+    return key;
+}
+
+std::string FileKey(const FileEntry& f) {
+    return JoinKey({f.name, f.folder, f.size, f.productVersion, f.created, f.modified, f.description, f.company});
+}
+
+// New rows of one dictionary, inserted in digest order.
+struct NewRows {
+    struct Row {
+        std::string key;
+        SqlParams values;  // digest first
+    };
+    std::map<std::string, Row> byDigest;
+    std::unordered_map<std::string, std::string> digestOfKey;
+
+    void Add(const std::string& key, SqlParams values) {
+        if (digestOfKey.count(key)) return;
+        const std::string& digest = std::get<std::string>(values.front());
+        digestOfKey.emplace(key, digest);
+        byDigest.emplace(digest, Row{key, std::move(values)});
+    }
+};
+
+template <class Db>
+void InsertNew(Db& db, const std::string& table, const std::string& columns, const NewRows& rows,
+               std::unordered_map<std::string, std::int64_t>& ids) {
+    std::string marks = "?";
+    for (char c : columns) marks += c == ',' ? ", ?" : "";
+    const std::string insert = "INSERT INTO " + table + " (digest, " + columns + ") VALUES (" + marks +
+                               ", ?) ON CONFLICT (digest) DO NOTHING RETURNING id";
+    const std::string select = "SELECT id FROM " + table + " WHERE digest = ?";
+    for (const auto& [digest, row] : rows.byDigest) {
+        SqlRows got = db.Query(insert, row.values);
+        if (got.empty()) got = db.Query(select, {digest});  // another process made it first
+        ids[row.key] = got.at(0).Int(0);
+    }
+}
+
+// ---- The batch -----------------------------------------------------------
+
+struct Aggregates {
+    std::map<std::array<std::int64_t, 2>, std::array<std::int64_t, 3>> groupDays;  // runs, first, last
+    std::map<std::array<std::int64_t, 2>, std::array<std::int64_t, 2>> versionDays;  // runs, successes
+    std::map<std::array<std::int64_t, 3>, std::int64_t> groupOs, groupAttributes, successAttributes;
+};
+
+// Multi-row upserts in key order; every row adds its counts to what is stored.
+template <class Db, class Map, class Values>
+void Upsert(Db& db, const std::string& table, const std::string& keys, const std::string& conflict,
+            const std::string& update, const Map& rows, Values values) {
+    constexpr std::size_t kChunk = 200;
+    std::vector<std::pair<typename Map::key_type, typename Map::mapped_type>> all(rows.begin(), rows.end());
+    for (std::size_t start = 0; start < all.size(); start += kChunk) {
+        std::size_t end = std::min(all.size(), start + kChunk);
+        std::string sql = "INSERT INTO " + table + " (" + keys + ") VALUES ";
+        SqlParams params;
+        for (std::size_t i = start; i < end; ++i) {
+            std::vector<std::int64_t> row(all[i].first.begin(), all[i].first.end());
+            values(all[i].second, row);
+            sql += i == start ? "(" : ", (";
+            for (std::size_t c = 0; c < row.size(); ++c) {
+                sql += c ? ", ?" : "?";
+                params.emplace_back(row[c]);
+            }
+            sql += ")";
+        }
+        sql += " ON CONFLICT (" + conflict + ") DO UPDATE SET " + update;
+        db.Query(sql, params);
+    }
+}
+
+template <class Db> void WriteAggregates(Db& db, const Aggregates& a) {
+    auto add = [](const std::string& table, std::initializer_list<const char*> columns) {
+        std::string sql;
+        for (const char* c : columns) sql += std::string(sql.empty() ? "" : ", ") + c + " = " + table + "." + c + " + excluded." + c;
+        return sql;
+    };
+    Upsert(db, "group_days", "group_id, day, runs, first_seen, last_seen", "group_id, day",
+           add("group_days", {"runs"}) +
+               ", first_seen = CASE WHEN excluded.first_seen < group_days.first_seen THEN excluded.first_seen "
+               "ELSE group_days.first_seen END, last_seen = CASE WHEN excluded.last_seen > group_days.last_seen "
+               "THEN excluded.last_seen ELSE group_days.last_seen END",
+           a.groupDays, [](const auto& v, auto& row) { row.insert(row.end(), v.begin(), v.end()); });
+    Upsert(db, "version_days", "program_id, day, runs, successes", "program_id, day",
+           add("version_days", {"runs", "successes"}), a.versionDays,
+           [](const auto& v, auto& row) { row.insert(row.end(), v.begin(), v.end()); });
+    auto count = [](std::int64_t v, auto& row) { row.push_back(v); };
+    Upsert(db, "group_os_days", "group_id, day, attribute_id, runs", "group_id, day, attribute_id",
+           add("group_os_days", {"runs"}), a.groupOs, count);
+    Upsert(db, "group_attributes", "group_id, day, attribute_id, runs", "group_id, day, attribute_id",
+           add("group_attributes", {"runs"}), a.groupAttributes, count);
+    Upsert(db, "success_attributes", "program_id, day, attribute_id, runs", "program_id, day, attribute_id",
+           add("success_attributes", {"runs"}), a.successAttributes, count);
+}
+
+// One batch's work, from the reports to the rows.
+template <class Db> class BatchWriter {
+public:
+    BatchWriter(Db& db, DictionaryCache& cache) : db_(db), cache_(cache) {}
+
+    void Write(std::vector<Report>& batch) {
+        for (const Report& r : batch) CollectDictionary(r);
+        InsertNew(db_, "programs", "name, version, name_key", programs_, fresh_.programs);
+        CollectGroups(batch);
+        InsertNew(db_, "failure_groups",
+                  "program_id, program, program_version, exit_code, finding_kind, finding_module", groups_,
+                  fresh_.groups);
+        InsertNew(db_, "files",
+                  "name, folder, size, version, created, modified, description, company, name_key, company_key",
+                  files_, fresh_.files);
+        CollectAttributes(batch);
+        InsertNew(db_, "attributes", "dimension, value", attributes_, fresh_.attributes);
+
+        std::vector<std::int64_t> ids = ReserveReportIds(db_, static_cast<std::int64_t>(batch.size()));
+        std::vector<ReportRow> rows;
+        std::vector<FindingRow> findings;
+        Aggregates aggregates;
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            rows.push_back(RowOf(batch[i], ids.at(i), findings));
+            Count(batch[i], rows.back(), aggregates);
+        }
+        WriteRawRows(db_, rows, findings);
+        WriteAggregates(db_, aggregates);
+        ids_ = std::move(ids);
+    }
+
+    // After the commit: the new dictionary rows are known for good.
+    void Keep(std::vector<Report>& batch) {
+        if (cache_.Size() > 500000) cache_.Clear();  // a flood of distinct files must not grow the writer forever
+        auto merge = [](auto& into, auto& from) { into.insert(from.begin(), from.end()); };
+        merge(cache_.programs, fresh_.programs);
+        merge(cache_.groups, fresh_.groups);
+        merge(cache_.files, fresh_.files);
+        merge(cache_.attributes, fresh_.attributes);
+        merge(cache_.moduleAttribute, moduleAttribute_);
+        merge(cache_.imageAttribute, imageAttribute_);
+        for (std::size_t i = 0; i < batch.size(); ++i) batch[i].id = ids_[i];
+    }
+
+private:
+    template <class Map> std::int64_t Known(const Map& cached, const Map& fresh, const std::string& key) const {
+        auto c = cached.find(key);
+        if (c != cached.end()) return c->second;
+        return fresh.at(key);
+    }
+
+    static std::string ProgramKey(const Report& r) { return JoinKey({r.process.name, r.process.productVersion}); }
+    static std::string GroupKeyText(const GroupKey& k) {
+        return JoinKey({k.program, k.programVersion, std::to_string(k.exitCode), k.findingKind, k.findingModule});
+    }
+    static std::string ModuleKey(const FileEntry& f) { return JoinKey({"module", FoldCase(f.name), f.productVersion}); }
+    static std::string ImageKey(const FileEntry& f) { return JoinKey({"image", FoldCase(f.name)}); }
+    static std::string OsKey(const Report& r) { return JoinKey({"os", r.os}); }
+
+    void AddFile(const FileEntry& f) {
+        std::string key = FileKey(f);
+        if (cache_.files.count(key)) return;
+        std::string name = CleanText(f.name), folder = CleanText(f.folder), size = CleanText(f.size),
+                    version = CleanText(f.productVersion), created = CleanText(f.created),
+                    modified = CleanText(f.modified), description = CleanText(f.description),
+                    company = CleanText(f.company);
+        std::string digest = DigestOf({name, folder, size, version, created, modified, description, company});
+        files_.Add(key, {digest, name, folder, size, version, created, modified, description, company,
+                         FoldCase(name), FoldCase(company)});
+    }
+
+    void AddAttribute(const std::string& key, const std::string& dimension, const std::string& value) {
+        if (cache_.attributes.count(key)) return;
+        std::string clean = CleanText(value);
+        attributes_.Add(key, {DigestOf({dimension, FoldCase(clean)}), dimension, clean});
+    }
+
+    void CollectDictionary(const Report& r) {
+        std::string key = ProgramKey(r);
+        if (!cache_.programs.count(key)) {
+            std::string name = CleanText(r.process.name), version = CleanText(r.process.productVersion);
+            programs_.Add(key, {DigestOf({name, version}), name, version, FoldCase(name)});
+        }
+        AddFile(r.process);
+        for (const FileEntry& f : r.files) AddFile(f);
+        for (const FileEntry& f : r.modules) AddFile(f);
+        AddAttribute(OsKey(r), "os", r.os);
+    }
+
+    void CollectGroups(const std::vector<Report>& batch) {
+        for (const Report& r : batch) {
+            if (IsSuccess(r)) continue;
+            GroupKey k = SignatureOf(r);
+            std::string key = GroupKeyText(k);
+            if (cache_.groups.count(key)) continue;
+            GroupKey c{CleanText(k.program), CleanText(k.programVersion), k.exitCode, CleanText(k.findingKind),
+                       CleanText(k.findingModule)};
+            std::int64_t program = Known(cache_.programs, fresh_.programs, ProgramKey(r));
+            groups_.Add(key, {DigestOf({c.program, c.programVersion, std::to_string(c.exitCode), c.findingKind,
+                                        c.findingModule}),
+                              program, c.program, c.programVersion, std::int64_t{c.exitCode}, c.findingKind,
+                              c.findingModule});
+        }
+    }
+
+    // Attributes of files are remembered per file id, so that a known file
+    // costs no case folding at all.
+    void CollectAttributes(const std::vector<Report>& batch) {
+        for (const Report& r : batch) {
+            for (const FileEntry& f : r.modules) {
+                if (!cache_.moduleAttribute.count(FileId(f))) AddAttribute(ModuleKey(f), "module", f.name + " " + f.productVersion);
+            }
+            for (const FileEntry& f : r.files) {
+                if (!cache_.imageAttribute.count(FileId(f))) AddAttribute(ImageKey(f), "image", f.name);
+            }
+        }
+    }
+
+    std::int64_t FileId(const FileEntry& f) const { return Known(cache_.files, fresh_.files, FileKey(f)); }
+
+    std::int64_t AttributeOfFile(const FileEntry& f, bool module) {
+        auto& cached = module ? cache_.moduleAttribute : cache_.imageAttribute;
+        auto& fresh = module ? moduleAttribute_ : imageAttribute_;
+        std::int64_t file = FileId(f);
+        if (auto c = cached.find(file); c != cached.end()) return c->second;
+        if (auto c = fresh.find(file); c != fresh.end()) return c->second;
+        std::int64_t id = Known(cache_.attributes, fresh_.attributes, module ? ModuleKey(f) : ImageKey(f));
+        fresh.emplace(file, id);
+        return id;
+    }
+
+    ReportRow RowOf(const Report& r, std::int64_t id, std::vector<FindingRow>& findings) {
+        ReportRow row;
+        row.id = id;
+        row.receivedAt = r.receivedAt;
+        row.programId = Known(cache_.programs, fresh_.programs, ProgramKey(r));
+        row.groupId = IsSuccess(r) ? 0 : Known(cache_.groups, fresh_.groups, GroupKeyText(SignatureOf(r)));
+        row.exitCode = r.exitCode;
+        row.os = CleanText(r.os);
+        row.processFile = FileId(r.process);
+        for (const FileEntry& f : r.files) row.imageFiles += (row.imageFiles.empty() ? "" : " ") + std::to_string(FileId(f));
+        for (const FileEntry& f : r.modules) row.moduleFiles += (row.moduleFiles.empty() ? "" : " ") + std::to_string(FileId(f));
+        for (std::size_t i = 0; i < r.verdict.size(); ++i) {
+            const Finding& f = r.verdict[i];
+            findings.push_back({id, r.receivedAt, static_cast<std::int64_t>(i), CleanText(f.kind), CleanText(f.module),
+                                CleanText(f.detail)});
+        }
+        return row;
+    }
+
+    // A report counts once for each attribute it has, however often it has it.
+    void Count(const Report& r, const ReportRow& row, Aggregates& a) {
+        std::int64_t day = DayOf(r.receivedAt);
+        std::vector<std::int64_t> present;
+        for (const FileEntry& f : r.modules) present.push_back(AttributeOfFile(f, true));
+        for (const FileEntry& f : r.files) present.push_back(AttributeOfFile(f, false));
+        std::int64_t os = Known(cache_.attributes, fresh_.attributes, OsKey(r));
+        present.push_back(os);
+        std::sort(present.begin(), present.end());
+        present.erase(std::unique(present.begin(), present.end()), present.end());
+
+        auto& version = a.versionDays[{row.programId, day}];
+        ++version[0];
+        if (row.groupId == 0) {
+            ++version[1];
+            for (std::int64_t attribute : present) ++a.successAttributes[{row.programId, day, attribute}];
+            return;
+        }
+        auto [it, made] = a.groupDays.try_emplace({row.groupId, day}, std::array<std::int64_t, 3>{0, r.receivedAt, r.receivedAt});
+        auto& g = it->second;
+        ++g[0];
+        g[1] = std::min(g[1], r.receivedAt);
+        g[2] = std::max(g[2], r.receivedAt);
+        ++a.groupOs[{row.groupId, day, os}];
+        for (std::int64_t attribute : present) ++a.groupAttributes[{row.groupId, day, attribute}];
+    }
+
+    Db& db_;
+    DictionaryCache& cache_;
+    NewRows programs_, groups_, files_, attributes_;
+    DictionaryCache fresh_;
+    std::unordered_map<std::int64_t, std::int64_t> moduleAttribute_, imageAttribute_;
+    std::vector<std::int64_t> ids_;
+};
+
+}  // namespace
+
+template <class Db> void InsertBatch(Backend<Db>& backend, std::vector<Report>& batch) {
+    if (batch.empty()) return;
+    std::lock_guard lock(backend.writeMutex);
+    Db& db = backend.Writer();
+    std::set<std::int64_t> days;
+    for (const Report& r : batch) days.insert(DayOf(r.receivedAt));
+    EnsurePartitions(db, days, backend.cache.partitionDays);
+    BatchWriter<Db> writer(db, backend.cache);
+    Transaction tx(db, true);
+    writer.Write(batch);
+    tx.Commit();
+    writer.Keep(batch);
+}
+
+template <class Db> void DropBefore(Backend<Db>& backend, std::int64_t cutoff) {
+    std::lock_guard lock(backend.writeMutex);
+    DropRawBefore(backend.Writer(), cutoff, backend.cache.partitionDays);
+}
+
+void CreateSchema(SqliteDb& db) { db.Exec(SchemaSql(Dialect::Sqlite)); }
+
+void CreateSchema(PgDb& db) {
+    Transaction tx(db, true);
+    db.Query("SELECT pg_advisory_xact_lock(CAST(? AS BIGINT))", {std::int64_t{0x6b6f7276}});
+    db.Exec(SchemaSql(Dialect::Postgres));
+    tx.Commit();
+}
+
+template void InsertBatch(Backend<SqliteDb>&, std::vector<Report>&);
+template void InsertBatch(Backend<PgDb>&, std::vector<Report>&);
+template void DropBefore(Backend<SqliteDb>&, std::int64_t);
+template void DropBefore(Backend<PgDb>&, std::int64_t);
+
+}  // namespace collector
