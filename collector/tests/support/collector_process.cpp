@@ -25,19 +25,16 @@ Pipe MakePipe() {
 }
 
 // The child's standard input and output are the given ends; standard error
-// stays the test's, so the collector's complaints show in the test log.
-pid_t Spawn(const std::vector<std::string>& arguments, Fd in, Fd out) {
+// stays the test's, so the program's complaints show in the test log.
+pid_t Spawn(std::vector<std::string> command, Fd in, Fd out) {
     std::vector<char*> argv;
-    std::string binary = KORVANE_COLLECTOR_BINARY;
-    argv.push_back(binary.data());
-    std::vector<std::string> copies = arguments;
-    for (std::string& argument : copies) argv.push_back(argument.data());
+    for (std::string& argument : command) argv.push_back(argument.data());
     argv.push_back(nullptr);
     pid_t pid = ::fork();
     if (pid == 0) {
         if (in.get() >= 0) ::dup2(in.get(), 0);
         if (out.get() >= 0) ::dup2(out.get(), 1);
-        ::execv(binary.c_str(), argv.data());
+        ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
     if (pid < 0) throw std::runtime_error("fork failed");
@@ -86,7 +83,8 @@ TempFolder::~TempFolder() {
 
 CollectorProcess::CollectorProcess(std::vector<std::string> options, std::string storeUri, unsigned short port)
     : storeUri_(storeUri.empty() ? "sqlite:" + (folder_.path() / "reports.sqlite").string() : storeUri) {
-    std::vector<std::string> arguments = {"--listen", "127.0.0.1", "--port", std::to_string(port), "--store", storeUri_};
+    std::vector<std::string> arguments = {KORVANE_COLLECTOR_BINARY, "--listen", "127.0.0.1", "--port",
+                                          std::to_string(port), "--store", storeUri_};
     arguments.insert(arguments.end(), options.begin(), options.end());
     Pipe output = MakePipe();
     pid_ = Spawn(arguments, Fd(), std::move(output.write));
@@ -111,12 +109,17 @@ int CollectorProcess::Stop() {
     return status;
 }
 
-int RunCollector(const std::vector<std::string>& arguments, const std::string& input) {
+int RunProgram(const std::vector<std::string>& command, const std::string& input) {
     Pipe stdinPipe = MakePipe();
-    pid_t pid = Spawn(arguments, std::move(stdinPipe.read), Fd());
+    pid_t pid = Spawn(command, std::move(stdinPipe.read), Fd());
     if (::write(stdinPipe.write.get(), input.data(), input.size()) != static_cast<ssize_t>(input.size())) return -1;
     stdinPipe.write = Fd();
     return WaitFor(pid);
+}
+
+int RunCollector(std::vector<std::string> arguments, const std::string& input) {
+    arguments.insert(arguments.begin(), KORVANE_COLLECTOR_BINARY);
+    return RunProgram(arguments, input);
 }
 
 }  // namespace collector::testing

@@ -59,8 +59,10 @@ private:
     unsigned short port_ = 0;
 };
 
-// Runs the collector binary to its end with `input` on standard input (for
-// --set-password); its exit status.
-int RunCollector(const std::vector<std::string>& arguments, const std::string& input);
+// Runs a program (found on PATH) to its end with `input` on standard input;
+// its exit status.
+int RunProgram(const std::vector<std::string>& command, const std::string& input = {});
+// The collector binary, so (for --set-password).
+int RunCollector(std::vector<std::string> arguments, const std::string& input);
 
 }  // namespace collector::testing

@@ -14,9 +14,12 @@ namespace {
 namespace http = boost::beast::http;
 using tcp = boost::asio::ip::tcp;
 
+// Several headers of one name (Set-Cookie) are joined by "\n".
 std::string Header(const http::response<http::string_body>& response, http::field field) {
-    auto it = response.find(field);
-    return it == response.end() ? std::string() : std::string(it->value());
+    std::string values;
+    for (auto [it, end] = response.equal_range(field); it != end; ++it)
+        values += (values.empty() ? "" : "\n") + std::string(it->value());
+    return values;
 }
 
 }  // namespace
