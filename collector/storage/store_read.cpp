@@ -95,18 +95,17 @@ std::vector<DiffRow> Differs(Db& db, const GroupSummary& group, const DayRange& 
     if (controlIsAll) {
         control = db.Query("SELECT SUM(successes) FROM version_days WHERE day >= ? AND day <= ?",
                            {days.first, days.last}).at(0).Int(0);
-        AddAttributeCounts(db,
-                           "SELECT a.id, a.dimension, a.value, SUM(s.runs) FROM success_attributes s "
-                           "JOIN attributes a ON a.id = s.attribute_id WHERE s.day >= ? AND s.day <= ? "
-                           "GROUP BY a.id, a.dimension, a.value",
-                           {days.first, days.last}, false, counts);
-    } else {
-        AddAttributeCounts(db,
-                           "SELECT a.id, a.dimension, a.value, SUM(s.runs) FROM success_attributes s "
-                           "JOIN programs p ON p.id = s.program_id JOIN attributes a ON a.id = s.attribute_id "
-                           "WHERE p.name = ? AND s.day >= ? AND s.day <= ? GROUP BY a.id, a.dimension, a.value",
-                           {group.key.program, days.first, days.last}, false, counts);
     }
+    // Summed first, named after: the sums are few, the daily rows many.
+    const std::string programs = controlIsAll ? "" : "program_id IN (SELECT id FROM programs WHERE name = ?) AND ";
+    SqlParams params;
+    if (!controlIsAll) params.push_back(group.key.program);
+    params.insert(params.end(), {days.first, days.last});
+    AddAttributeCounts(db,
+                       "SELECT a.id, a.dimension, a.value, x.n FROM (SELECT attribute_id, SUM(successes) AS n "
+                       "FROM program_attributes WHERE " + programs + "day >= ? AND day <= ? AND successes > 0 "
+                       "GROUP BY attribute_id) x JOIN attributes a ON a.id = x.attribute_id",
+                       params, false, counts);
     std::vector<AttributeCount> list;
     for (auto& [id, c] : counts) list.push_back(std::move(c));
     return WhatDiffers(list, group.count, control);
@@ -305,34 +304,32 @@ template <class Db> std::optional<Report> QueryReport(Db& db, std::int64_t id) {
 
 template <class Db> std::vector<DiffRow> QueryFailureModules(Db& db, const Period& period) {
     const DayRange days = DaysOf(period);
+    std::unordered_map<std::int64_t, std::string> programOf, moduleOf;
+    for (const SqlRow& r : db.Query("SELECT id, name FROM programs")) programOf[r.Int(0)] = r.Text(1);
+    for (const SqlRow& r : db.Query("SELECT id, value FROM attributes WHERE dimension = 'module'")) {
+        moduleOf[r.Int(0)] = r.Text(1);
+    }
     std::map<std::string, ProgramCounts> programs;
+    for (const SqlRow& r : db.Query("SELECT program_id, SUM(runs), SUM(successes) FROM version_days "
+                                    "WHERE day >= ? AND day <= ? GROUP BY program_id",
+                                    {days.first, days.last})) {
+        ProgramCounts& p = programs[programOf[r.Int(0)]];
+        p.failures += r.Int(1) - r.Int(2);
+        p.successes += r.Int(2);
+    }
     std::map<std::string, std::map<std::int64_t, AttributeCount>> modules;
-    for (const SqlRow& r : db.Query("SELECT g.program, SUM(d.runs) FROM group_days d JOIN failure_groups g "
-                                    "ON g.id = d.group_id WHERE d.day >= ? AND d.day <= ? GROUP BY g.program",
+    for (const SqlRow& r : db.Query("SELECT program_id, attribute_id, SUM(failures), SUM(successes) "
+                                    "FROM program_attributes WHERE day >= ? AND day <= ? "
+                                    "GROUP BY program_id, attribute_id",
                                     {days.first, days.last})) {
-        programs[r.Text(0)].failures = r.Int(1);
+        auto module = moduleOf.find(r.Int(1));
+        if (module == moduleOf.end()) continue;
+        AttributeCount& c = modules[programOf[r.Int(0)]][r.Int(1)];
+        c.dimension = "module";
+        c.value = module->second;
+        c.groupCount += r.Int(2);
+        c.controlCount += r.Int(3);
     }
-    for (const SqlRow& r : db.Query("SELECT p.name, SUM(v.successes) FROM version_days v JOIN programs p "
-                                    "ON p.id = v.program_id WHERE v.day >= ? AND v.day <= ? GROUP BY p.name",
-                                    {days.first, days.last})) {
-        programs[r.Text(0)].successes = r.Int(1);
-    }
-    auto add = [&](const std::string& sql, bool group) {
-        for (const SqlRow& r : db.Query(sql, {days.first, days.last})) {
-            AttributeCount& c = modules[r.Text(0)][r.Int(1)];
-            c.dimension = "module";
-            c.value = r.Text(2);
-            (group ? c.groupCount : c.controlCount) = r.Int(3);
-        }
-    };
-    add("SELECT g.program, a.id, a.value, SUM(ga.runs) FROM group_attributes ga "
-        "JOIN failure_groups g ON g.id = ga.group_id JOIN attributes a ON a.id = ga.attribute_id "
-        "WHERE a.dimension = 'module' AND ga.day >= ? AND ga.day <= ? GROUP BY g.program, a.id, a.value",
-        true);
-    add("SELECT p.name, a.id, a.value, SUM(s.runs) FROM success_attributes s "
-        "JOIN programs p ON p.id = s.program_id JOIN attributes a ON a.id = s.attribute_id "
-        "WHERE a.dimension = 'module' AND s.day >= ? AND s.day <= ? GROUP BY p.name, a.id, a.value",
-        false);
     std::vector<ProgramCounts> list;
     for (auto& [name, counts] : programs) {
         counts.program = name;
