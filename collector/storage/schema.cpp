@@ -19,7 +19,6 @@ INSERT INTO counters (name, value) VALUES ('reports', 0) ON CONFLICT (name) DO N
 {REPORT_SEQUENCE}
 CREATE TABLE IF NOT EXISTS programs (
     id {ID}, digest TEXT NOT NULL UNIQUE, name TEXT NOT NULL, version TEXT NOT NULL, name_key TEXT NOT NULL);
-CREATE INDEX IF NOT EXISTS programs_name ON programs (name);
 CREATE INDEX IF NOT EXISTS programs_name_key ON programs (name_key);
 CREATE TABLE IF NOT EXISTS failure_groups (
     id {ID}, digest TEXT NOT NULL UNIQUE, program_id BIGINT NOT NULL, program TEXT NOT NULL,

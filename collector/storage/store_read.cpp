@@ -88,8 +88,8 @@ std::vector<DiffRow> Differs(Db& db, const GroupSummary& group, const DayRange& 
                        {group.id, days.first, days.last}, true, counts);
     std::int64_t control =
         db.Query("SELECT SUM(v.successes) FROM version_days v JOIN programs p ON p.id = v.program_id "
-                 "WHERE p.name = ? AND v.day >= ? AND v.day <= ?",
-                 {group.key.program, days.first, days.last})
+                 "WHERE p.name_key = ? AND p.name = ? AND v.day >= ? AND v.day <= ?",
+                 {SearchKey(group.key.program), group.key.program, days.first, days.last})
             .at(0).Int(0);
     controlIsAll = control < kMinControlRuns;
     if (controlIsAll) {
@@ -97,9 +97,9 @@ std::vector<DiffRow> Differs(Db& db, const GroupSummary& group, const DayRange& 
                            {days.first, days.last}).at(0).Int(0);
     }
     // Summed first, named after: the sums are few, the daily rows many.
-    const std::string programs = controlIsAll ? "" : "program_id IN (SELECT id FROM programs WHERE name = ?) AND ";
+    const std::string programs = controlIsAll ? "" : "program_id IN (SELECT id FROM programs WHERE name_key = ? AND name = ?) AND ";
     SqlParams params;
-    if (!controlIsAll) params.push_back(group.key.program);
+    if (!controlIsAll) params.insert(params.end(), {SearchKey(group.key.program), group.key.program});
     params.insert(params.end(), {days.first, days.last});
     AddAttributeCounts(db,
                        "SELECT a.id, a.dimension, a.value, x.n FROM (SELECT attribute_id, SUM(successes) AS n "
@@ -134,7 +134,7 @@ template <class Db> std::unordered_map<std::int64_t, FileEntry> FilesById(Db& db
 
 template <class Db> std::unordered_set<std::int64_t> FileIdsWhere(Db& db, const char* column, const std::string& value) {
     std::unordered_set<std::int64_t> ids;
-    for (const SqlRow& r : db.Query(std::string("SELECT id FROM files WHERE ") + column + " = ?", {FoldCase(value)})) {
+    for (const SqlRow& r : db.Query(std::string("SELECT id FROM files WHERE ") + column + " = ?", {SearchKey(value)})) {
         ids.insert(r.Int(0));
     }
     return ids;
@@ -211,7 +211,14 @@ template <class Db> std::optional<GroupDetail> QueryGroup(Db& db, std::int64_t i
     if (known.empty()) return std::nullopt;
     GroupDetail detail;
     std::vector<GroupSummary> found = QueryGroups(db, period, id);
-    detail.summary = found.empty() ? SummaryOf(known[0]) : std::move(found[0]);
+    if (found.empty()) {  // no report in the period: counts stay 0
+        detail.summary = SummaryOf(known[0]);
+        SqlRows seen = db.Query("SELECT MIN(first_seen), MAX(last_seen) FROM group_days WHERE group_id = ?", {id});
+        detail.summary.firstSeen = seen.at(0).Int(0);
+        detail.summary.lastSeen = seen.at(0).Int(1);
+    } else {
+        detail.summary = std::move(found[0]);
+    }
     detail.differs = Differs(db, detail.summary, DaysOf(period), detail.controlIsAllPrograms);
     ReportFilter filter;
     filter.groupId = id;
@@ -222,6 +229,7 @@ template <class Db> std::optional<GroupDetail> QueryGroup(Db& db, std::int64_t i
 }
 
 template <class Db> std::vector<ReportSummary> QueryReports(Db& db, const ReportFilter& filter) {
+    if (filter.limit == 0) return {};
     std::unordered_set<std::int64_t> modules, companies, images;
     if (!filter.module.empty() && (modules = FileIdsWhere(db, "name_key", filter.module)).empty()) return {};
     if (!filter.company.empty() && (companies = FileIdsWhere(db, "company_key", filter.company)).empty()) return {};
@@ -241,7 +249,7 @@ template <class Db> std::vector<ReportSummary> QueryReports(Db& db, const Report
     if (filter.period.until) where(" AND r.received_at < ?", filter.period.until);
     if (filter.groupId) where(" AND r.group_id = ?", filter.groupId);
     if (filter.exitCode) where(" AND r.exit_code = ?", std::int64_t{*filter.exitCode});
-    if (!filter.program.empty()) where(" AND p.name_key = ?", FoldCase(filter.program));
+    if (!filter.program.empty()) where(" AND p.name_key = ?", SearchKey(filter.program));
     // Without file conditions the database pages; with them, rows are read in
     // chunks (newest first) and their file lists checked here.
     const std::int64_t chunk = byFiles ? 2000 : static_cast<std::int64_t>(filter.limit);
@@ -276,7 +284,7 @@ template <class Db> std::vector<ReportSummary> QueryReports(Db& db, const Report
 }
 
 template <class Db> std::optional<Report> QueryReport(Db& db, std::int64_t id) {
-    SqlRows rows = db.Query("SELECT id, received_at, exit_code, os, process_file, image_files, module_files "
+    SqlRows rows = db.Query("SELECT id, received_at, exit_code, os, process_file, image_files, module_files, group_id "
                             "FROM reports WHERE id = ?",
                             {id});
     if (rows.empty()) return std::nullopt;
@@ -286,6 +294,7 @@ template <class Db> std::optional<Report> QueryReport(Db& db, std::int64_t id) {
     report.receivedAt = r.Int(1);
     report.exitCode = static_cast<std::uint32_t>(r.Int(2));
     report.os = r.Text(3);
+    report.groupId = r.Int(7);
     std::vector<std::int64_t> images = ParseIds(r.Text(5)), modules = ParseIds(r.Text(6));
     std::vector<std::int64_t> all = images;
     all.insert(all.end(), modules.begin(), modules.end());

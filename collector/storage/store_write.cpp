@@ -322,7 +322,7 @@ private:
                     company = CleanText(f.company);
         std::string digest = DigestOf({name, folder, size, version, created, modified, description, company});
         files_.Add(key, {digest, name, folder, size, version, created, modified, description, company,
-                         FoldCase(name), FoldCase(company)});
+                         SearchKey(name), SearchKey(company)});
         return key;
     }
 
@@ -337,7 +337,7 @@ private:
         p.program = ProgramKey(r);
         if (!cache_.programs.count(p.program)) {
             std::string name = CleanText(r.process.name), version = CleanText(r.process.productVersion);
-            programs_.Add(p.program, {DigestOf({name, version}), name, version, FoldCase(name)});
+            programs_.Add(p.program, {DigestOf({name, version}), name, version, SearchKey(name)});
         }
         AddFile(r.process, p.process);
         p.images.resize(r.files.size());
