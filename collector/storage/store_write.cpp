@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "collector/storage/engine.h"
+#include "collector/storage/digest.h"
 #include "collector/storage/text_keys.h"
 
 namespace collector {
