@@ -89,6 +89,15 @@ std::string PartitionName(const std::string& table, long long day) {
     return table + "_d" + text;
 }
 
+long long PartitionDay(const std::string& table, const std::string& name) {
+    const std::string prefix = table + "_d";
+    if (name.size() != prefix.size() + 8 || name.compare(0, prefix.size(), prefix) != 0) return -1;
+    std::tm tm{};
+    const char* end = strptime(name.c_str() + prefix.size(), "%Y%m%d", &tm);
+    if (!end || *end) return -1;
+    return static_cast<long long>(timegm(&tm));
+}
+
 std::string CreatePartitionSql(const std::string& table, long long day) {
     return "CREATE TABLE IF NOT EXISTS " + PartitionName(table, day) + " PARTITION OF " + table +
            " FOR VALUES FROM (" + std::to_string(day) + ") TO (" + std::to_string(day + 86400) + ")";

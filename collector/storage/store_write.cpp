@@ -79,6 +79,12 @@ void WriteRawRows(PgDb& db, const std::vector<ReportRow>& reports, const std::ve
     copy.complete();
 }
 
+// Creating or dropping tables: one process at a time, until its transaction ends.
+void LockSchema(PgDb& db) {
+    constexpr std::int64_t kSchemaLock = 0x6b6f7276;  // "korv"
+    db.Query("SELECT pg_advisory_xact_lock(CAST(? AS BIGINT))", {kSchemaLock});
+}
+
 void EnsurePartitions(SqliteDb&, const std::set<std::int64_t>&, std::set<std::int64_t>&) {}
 
 // Each new day's partitions are made in a short transaction of their own under
@@ -88,7 +94,7 @@ void EnsurePartitions(PgDb& db, const std::set<std::int64_t>& days, std::set<std
     for (std::int64_t day : days) {
         if (known.count(day)) continue;
         Transaction tx(db, true);
-        db.Query("SELECT pg_advisory_xact_lock(CAST(? AS BIGINT))", {std::int64_t{0x6b6f7276}});
+        LockSchema(db);
         for (const char* table : kPartitionedTables) db.Exec(CreatePartitionSql(table, day));
         tx.Commit();
         known.insert(day);
@@ -105,24 +111,15 @@ void DropRawBefore(SqliteDb& db, std::int64_t cutoff, std::set<std::int64_t>&) {
 // Whole partitions go: a day is dropped once all of it is older than the cutoff.
 void DropRawBefore(PgDb& db, std::int64_t cutoff, std::set<std::int64_t>& known) {
     Transaction tx(db, true);
-    db.Query("SELECT pg_advisory_xact_lock(CAST(? AS BIGINT))", {std::int64_t{0x6b6f7276}});
+    LockSchema(db);
     for (const char* table : kPartitionedTables) {
-        std::string prefix = std::string(table) + "_d";
-        for (const SqlRow& row : db.Query("SELECT c.relname, pg_get_expr(c.relpartbound, c.oid) FROM pg_inherits i "
-                                          "JOIN pg_class c ON c.oid = i.inhrelid WHERE i.inhparent = CAST(? AS regclass)",
+        for (const SqlRow& row : db.Query("SELECT c.relname FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid "
+                                          "WHERE i.inhparent = CAST(? AS regclass)",
                                           {std::string(table)})) {
-            // The bound reads FOR VALUES FROM ('day') TO ('day + 86400').
-            const std::string& bound = row.Text(1);
-            auto to = bound.find("TO (");
-            if (row.Text(0).rfind(prefix, 0) != 0 || to == std::string::npos) continue;
-            std::string upper;
-            for (char c : bound.substr(to + 4)) {
-                if (c >= '0' && c <= '9') upper += c;
-                else if (c == ')') break;
-            }
-            if (upper.empty() || std::stoll(upper) > cutoff) continue;
+            std::int64_t day = PartitionDay(table, row.Text(0));
+            if (day < 0 || day + kDay > cutoff) continue;
             db.Exec("DROP TABLE IF EXISTS " + row.Text(0));
-            known.erase(std::stoll(upper) - kDay);
+            known.erase(day);
         }
     }
     tx.Commit();
@@ -144,10 +141,11 @@ std::string FileKey(const FileEntry& f) {
     return JoinKey({f.name, f.folder, f.size, f.productVersion, f.created, f.modified, f.description, f.company});
 }
 
-// New rows of one dictionary, inserted in digest order.
+// New rows of one dictionary, inserted in digest order. Texts that differ
+// only in what cleaning replaced share one row, and so one digest.
 struct NewRows {
     struct Row {
-        std::string key;
+        std::vector<std::string> keys;
         SqlParams values;  // digest first
     };
     std::map<std::string, Row> byDigest;
@@ -157,22 +155,23 @@ struct NewRows {
         if (digestOfKey.count(key)) return;
         const std::string& digest = std::get<std::string>(values.front());
         digestOfKey.emplace(key, digest);
-        byDigest.emplace(digest, Row{key, std::move(values)});
+        auto [row, made] = byDigest.try_emplace(digest, Row{{}, std::move(values)});
+        row->second.keys.push_back(key);
     }
 };
 
 template <class Db>
 void InsertNew(Db& db, const std::string& table, const std::string& columns, const NewRows& rows,
                std::unordered_map<std::string, std::int64_t>& ids) {
-    std::string marks = "?";
+    std::string marks = "?";  // the digest's, then one for each column
     for (char c : columns) marks += c == ',' ? ", ?" : "";
     const std::string insert = "INSERT INTO " + table + " (digest, " + columns + ") VALUES (" + marks +
                                ", ?) ON CONFLICT (digest) DO NOTHING RETURNING id";
     const std::string select = "SELECT id FROM " + table + " WHERE digest = ?";
     for (const auto& [digest, row] : rows.byDigest) {
         SqlRows got = db.Query(insert, row.values);
-        if (got.empty()) got = db.Query(select, {digest});  // another process made it first
-        ids[row.key] = got.at(0).Int(0);
+        if (got.empty()) got = db.Query(select, {digest});  // there already, or another process made it first
+        for (const std::string& key : row.keys) ids[key] = got.at(0).Int(0);
     }
 }
 
@@ -473,7 +472,7 @@ void CreateSchema(SqliteDb& db) { db.Exec(SchemaSql(Dialect::Sqlite)); }
 
 void CreateSchema(PgDb& db) {
     Transaction tx(db, true);
-    db.Query("SELECT pg_advisory_xact_lock(CAST(? AS BIGINT))", {std::int64_t{0x6b6f7276}});
+    LockSchema(db);
     db.Exec(SchemaSql(Dialect::Postgres));
     tx.Commit();
 }
