@@ -221,6 +221,7 @@ WebApp::Response WebApp::Handle(const Request& request, std::string_view client)
             response.set(http::field::cache_control, "max-age=3600");
             return response;
         }
+        if (path == "/favicon.ico") return Reply(request, http::status::not_found, "text/plain; charset=utf-8", "");
         if (path == "/login") {
             if (request.method() == http::verb::post) return Login(request, client);
             return LoginForm(request, "", http::status::ok);
@@ -325,7 +326,11 @@ WebApp::Response WebApp::LoginForm(const Request& request, const std::string& me
                     http::status::service_unavailable);
     }
     const std::string key = SigningKey(store_, hash);
-    const std::string formCookie = SignToken(key, "login", Now() + kLoginFormSeconds);
+    // A form already open in another tab (or a favicon fetched beside it) keeps its token.
+    std::string formCookie = CookieValue(request, kLoginCookie);
+    if (!TokenValid(key, "login", formCookie, Now() + kLoginFormSeconds / 2)) {
+        formCookie = SignToken(key, "login", Now() + kLoginFormSeconds);
+    }
     Response response = Html(request, LoginPage(FormToken(key, formCookie), next, message), status);
     response.set(http::field::set_cookie,
                  Cookie(kLoginCookie, formCookie, "/login", kLoginFormSeconds, settings_.secureCookie));
