@@ -18,6 +18,7 @@ namespace {
 std::string E(std::string_view text) { return EscapeHtml(text); }
 
 std::string Cell(std::string_view text) { return "<td>" + E(text) + "</td>"; }
+std::string NoWrapCell(std::string_view text) { return "<td class=\"nowrap\">" + E(text) + "</td>"; }
 std::string NumberCell(std::int64_t value) { return "<td class=\"num\">" + std::to_string(value) + "</td>"; }
 std::string HeaderRow(std::initializer_list<std::string_view> names) {
     std::string row = "<tr>";
@@ -112,7 +113,7 @@ std::string PValueText(double p) {
 
 std::string FileEntryCells(const FileEntry& entry) {
     return Cell(entry.name) + Cell(entry.folder) + "<td class=\"num\">" + E(entry.size) + "</td>" +
-           Cell(entry.productVersion) + Cell(entry.created) + Cell(entry.modified) + Cell(entry.description) +
+           Cell(entry.productVersion) + NoWrapCell(entry.created) + NoWrapCell(entry.modified) + Cell(entry.description) +
            Cell(entry.company);
 }
 
@@ -137,8 +138,8 @@ std::string ReportTable(const std::vector<ReportSummary>& reports) {
                                                "Находка", "Группа"});
     for (const ReportSummary& report : reports) {
         table += "<tr><td>" + Link("/reports/" + std::to_string(report.id), std::to_string(report.id)) + "</td>" +
-                 Cell(DateTimeText(report.receivedAt)) + Cell(report.program) + Cell(report.programVersion) +
-                 Cell(report.os) + Cell(ExitCodeText(report.exitCode)) +
+                 NoWrapCell(DateTimeText(report.receivedAt)) + Cell(report.program) + Cell(report.programVersion) +
+                 Cell(report.os) + NoWrapCell(ExitCodeText(report.exitCode)) +
                  Cell(FindingText(report.findingKind, report.findingModule)) + "<td>" +
                  (report.groupId ? Link("/groups/" + std::to_string(report.groupId), "группа") : "успешный запуск") +
                  "</td></tr>";
@@ -197,11 +198,11 @@ std::string GroupsPage(const std::vector<GroupSummary>& groups, const Period& pe
     for (const GroupSummary& group : groups) {
         const std::string href = WithQuery("/groups/" + std::to_string(group.id), PeriodQuery(period));
         body += "<tr><td>" + Link(href, group.key.program) + "</td>" + Cell(group.key.programVersion) +
-                Cell(ExitCodeText(group.key.exitCode)) +
+                NoWrapCell(ExitCodeText(group.key.exitCode)) +
                 Cell(FindingText(group.key.findingKind, group.key.findingModule)) + NumberCell(group.count) +
                 "<td class=\"num\">" + PercentText(group.failureRate) + " из " + std::to_string(group.versionRuns) +
-                "</td><td>" + SparklineSvg(PlotDays(group, period)) + "</td>" + Cell(DateTimeText(group.firstSeen)) +
-                Cell(DateTimeText(group.lastSeen)) + "<td>" +
+                "</td><td>" + SparklineSvg(PlotDays(group, period)) + "</td>" + NoWrapCell(DateTimeText(group.firstSeen)) +
+                NoWrapCell(DateTimeText(group.lastSeen)) + "<td>" +
                 (group.isNew ? "<span class=\"new\">новая</span>" : "") + "</td></tr>";
     }
     return Page("Группы отказов", body + "</table>", frame);
@@ -336,8 +337,8 @@ main{padding:8px 16px}
 h1{font-size:20px}h2{font-size:16px;margin-top:24px}
 table{border-collapse:collapse;background:#fff;margin:8px 0}
 th,td{border:1px solid #ccc;padding:3px 6px;text-align:left;vertical-align:top;overflow-wrap:anywhere}
-th{background:#e8ecf0}
-td.num{text-align:right;white-space:nowrap}
+th{background:#e8ecf0;white-space:nowrap}
+td.num{text-align:right;white-space:nowrap}td.nowrap,.new{white-space:nowrap}
 tr.writable td{background:#fff1d6}
 .new{background:#b03030;color:#fff;border-radius:3px;padding:0 4px}
 .note{color:#555}.error{color:#b03030;font-weight:600}
