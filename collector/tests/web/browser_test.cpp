@@ -25,9 +25,12 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = boost::asio::ip::tcp;
 
+// Ports of this test program's range; each test has its own, ctest runs them side by side.
 constexpr unsigned short kProbePort = 19302;
 constexpr unsigned short kDevToolsPort = 19303;
 constexpr unsigned short kServerPort = 19304;
+constexpr unsigned short kControlProbePort = 19305;
+constexpr unsigned short kControlDevToolsPort = 19306;
 
 const std::filesystem::path kScreenshots = KORVANE_SCREENSHOT_DIR;
 
@@ -35,7 +38,7 @@ const std::filesystem::path kScreenshots = KORVANE_SCREENSHOT_DIR;
 // home here (CSP permitting), so an untouched probe shows that none ran.
 class ProbeListener {
 public:
-    ProbeListener() : acceptor_(io_, {boost::asio::ip::make_address("127.0.0.1"), kProbePort}) {
+    explicit ProbeListener(unsigned short port) : acceptor_(io_, {boost::asio::ip::make_address("127.0.0.1"), port}) {
         Accept();
         thread_ = std::thread([this] { io_.run(); });
     }
@@ -64,10 +67,10 @@ private:
 
 // The probe itself works: a page that may run script reaches it.
 TEST(WebBrowser, ProbeSeesAScriptThatRuns) {
-    ProbeListener probe;
-    testing::HeadlessChromium chromium(kDevToolsPort);
+    ProbeListener probe(kControlProbePort);
+    testing::HeadlessChromium chromium(kControlDevToolsPort);
     chromium.Load("data:text/html,<title>x</title><script>document.title='ran';new Image().src='http://127.0.0.1:" +
-                  std::to_string(kProbePort) + "/ran'</script>");
+                  std::to_string(kControlProbePort) + "/ran'</script>");
     EXPECT_EQ(chromium.Evaluate("document.title"), "ran");
     for (int i = 0; i < 400 && probe.Requests() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_GE(probe.Requests(), 1);
@@ -116,7 +119,7 @@ private:
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST(WebBrowser, LoggedInPagesShowEveryFactAndHostileTextsAsTextRunningNothing) {
-    ProbeListener probe;
+    ProbeListener probe(kProbePort);
     testing::TestStore store(kProbePort);
     CollectorOnLoopback collector(store.store());
     testing::HeadlessChromium chromium(kDevToolsPort);
