@@ -234,9 +234,8 @@ WebApp::Response WebApp::Handle(const Request& request, std::string_view client)
         }
         if (path == "/logout" && request.method() == http::verb::post) return Logout(request, *session);
         if (request.method() != http::verb::get) {
-            WebApp::Response response =
-                Html(request, MessagePage("Метод не разрешён", "Здесь только просмотр."),
-                     http::status::method_not_allowed);
+            WebApp::Response response = Html(request, MessagePage("Метод не разрешён", "Здесь только просмотр."),
+                                             http::status::method_not_allowed);
             response.set(http::field::allow, "GET");
             return response;
         }
@@ -247,7 +246,8 @@ WebApp::Response WebApp::Handle(const Request& request, std::string_view client)
                     http::status::bad_request);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "korvane-collector: %s: %s\n", path.c_str(), error.what());
-        if (IsMachineRoute(path)) return Json(request, ErrorJson("internal error"), http::status::internal_server_error);
+        if (IsMachineRoute(path))
+            return Json(request, ErrorJson("internal error"), http::status::internal_server_error);
         return Html(request, MessagePage("Ошибка сервера", "Запрос не выполнен: ошибка хранилища."),
                     http::status::internal_server_error);
     }
@@ -321,8 +321,9 @@ WebApp::Response WebApp::LoginForm(const Request& request, const std::string& me
     const std::string hash = LoginHash(store_);
     if (hash.empty()) {
         return Html(request,
-                    MessagePage("Вход", "Пароль входа не задан. Задайте его на сервере командой "
-                                        "korvane-collector --set-password и откройте эту страницу снова."),
+                    MessagePage("Вход",
+                                "Пароль входа не задан. Задайте его на сервере командой "
+                                "korvane-collector --set-password и откройте эту страницу снова."),
                     http::status::service_unavailable);
     }
     const std::string key = SigningKey(store_, hash);
@@ -359,10 +360,10 @@ std::int64_t WebApp::LoginWait(std::string_view client, std::int64_t now) {
 WebApp::Response WebApp::Login(const Request& request, std::string_view client) {
     const std::int64_t now = Now();
     if (const std::int64_t wait = LoginWait(client, now)) {
-        Response response = Html(request,
-                                 MessagePage("Вход", "Слишком много попыток входа. Повторите через " +
-                                                         std::to_string(wait) + " с."),
-                                 http::status::too_many_requests);
+        Response response =
+            Html(request,
+                 MessagePage("Вход", "Слишком много попыток входа. Повторите через " + std::to_string(wait) + " с."),
+                 http::status::too_many_requests);
         response.set(http::field::retry_after, std::to_string(wait));
         return response;
     }
@@ -381,8 +382,9 @@ WebApp::Response WebApp::Login(const Request& request, std::string_view client) 
     }
     if (!matches) return LoginForm(request, "Неверный пароль.", http::status::forbidden);
     Response response = Redirect(request, LocalPath(form["next"]));
-    response.insert(http::field::set_cookie, Cookie(kSessionCookie, SignToken(key, "session", now + settings_.sessionSeconds),
-                                                    "/", settings_.sessionSeconds, settings_.secureCookie));
+    response.insert(http::field::set_cookie,
+                    Cookie(kSessionCookie, SignToken(key, "session", now + settings_.sessionSeconds), "/",
+                           settings_.sessionSeconds, settings_.secureCookie));
     response.insert(http::field::set_cookie, Cookie(kLoginCookie, "", "/login", 0, settings_.secureCookie));
     return response;
 }

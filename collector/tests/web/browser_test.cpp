@@ -54,7 +54,8 @@ private:
             if (error) return;
             ++requests_;
             beast::error_code ignored;
-            socket.write_some(boost::asio::buffer(std::string_view("HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n")), ignored);
+            socket.write_some(
+                boost::asio::buffer(std::string_view("HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n")), ignored);
             Accept();
         });
     }
@@ -82,17 +83,18 @@ class CollectorOnLoopback {
 public:
     explicit CollectorOnLoopback(Store& store)
         : app_(store),
-          server_(io_, {boost::asio::ip::make_address("127.0.0.1"), kServerPort}, HttpLimits{},
-                  [](std::string, const std::string&, Reply reply) {
-                      reply(TextResponse(http::status::service_unavailable, "not in this test"));
-                  },
-                  [this](const Request& request, const std::string& client) {
-                      {
-                          std::lock_guard<std::mutex> lock(mutex_);
-                          targets_.insert(std::string(request.target()));
-                      }
-                      return app_.Handle(request, client);
-                  }) {
+          server_(
+              io_, {boost::asio::ip::make_address("127.0.0.1"), kServerPort}, HttpLimits{},
+              [](std::string, const std::string&, Reply reply) {
+                  reply(TextResponse(http::status::service_unavailable, "not in this test"));
+              },
+              [this](const Request& request, const std::string& client) {
+                  {
+                      std::lock_guard<std::mutex> lock(mutex_);
+                      targets_.insert(std::string(request.target()));
+                  }
+                  return app_.Handle(request, client);
+              }) {
         thread_ = std::thread([this] { io_.run(); });
     }
     ~CollectorOnLoopback() {
@@ -177,8 +179,7 @@ TEST(WebBrowser, LoggedInPagesShowEveryFactAndHostileTextsAsTextRunningNothing) 
     EXPECT_EQ(probe.Requests(), 0);
     for (const std::string& target : collector.Targets()) {
         EXPECT_TRUE(target == "/" || target.starts_with("/login") || target.starts_with("/groups/") ||
-                    target.starts_with("/reports/") || target == "/static/style.css" ||
-                    target == "/favicon.ico")
+                    target.starts_with("/reports/") || target == "/static/style.css" || target == "/favicon.ico")
             << target;
     }
 }
