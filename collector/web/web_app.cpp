@@ -285,11 +285,13 @@ WebApp::Response WebApp::Route(const Request& request, const Session& session) {
         response.set(http::field::content_disposition, "attachment; filename=\"reports.csv\"");
         return response;
     }
+    // A group's own page covers its whole life unless a period is asked for:
+    // a report's page links there whatever its age.
     if (const auto id = idAfter("/groups/")) {
-        const Period period = PeriodFrom(target, true);
+        const Period period = PeriodFrom(target, false);
         if (const auto group = store_.Group(*id, period)) return Html(request, GroupPage(*group, period, frame));
     } else if (const auto id = idAfter("/api/groups/")) {
-        if (const auto group = store_.Group(*id, PeriodFrom(target, true))) return Json(request, GroupJson(*group));
+        if (const auto group = store_.Group(*id, PeriodFrom(target, false))) return Json(request, GroupJson(*group));
     } else if (const auto id = idAfter("/reports/")) {
         if (const auto report = store_.ReportById(*id)) {
             return Html(request, ReportPage(*report, GroupIdOf(store_, *report), frame));
