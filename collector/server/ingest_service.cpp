@@ -31,12 +31,16 @@ IngestService::IngestService(collector::Store& store, IngestOptions options)
       writer_([this] { WriterLoop(); }) {}
 
 IngestService::~IngestService() {
+    Finish();
+}
+
+void IngestService::Finish() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
     wake_.notify_one();
-    writer_.join();
+    if (writer_.joinable()) writer_.join();
 }
 
 void IngestService::Accept(std::string body, const std::string& client, Reply reply) {

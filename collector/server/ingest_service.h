@@ -29,7 +29,9 @@ struct IngestOptions {
 class IngestService {
 public:
     IngestService(Store& store, IngestOptions options);
-    // Stores what is queued, answers it, and ends the writer.
+    // Stores what is queued, answers it, and ends the writer; later reports
+    // are answered 503.
+    void Finish();
     ~IngestService();
     IngestService(const IngestService&) = delete;
     IngestService& operator=(const IngestService&) = delete;

@@ -30,6 +30,16 @@ std::string FoldCase(std::string_view text) {
     return out;
 }
 
+std::string SearchKey(std::string_view text) {
+    constexpr std::size_t kMaxKey = 1000;
+    std::string key = FoldCase(text.substr(0, kMaxKey + 4));
+    if (key.size() <= kMaxKey) return key;
+    std::size_t end = kMaxKey;
+    while (end > 0 && (static_cast<unsigned char>(key[end]) & 0xC0) == 0x80) --end;  // not inside a character
+    key.resize(end);
+    return key;
+}
+
 namespace {
 
 // Length of the valid UTF-8 sequence at text[i], or 0.
