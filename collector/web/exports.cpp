@@ -135,6 +135,7 @@ std::string ReportJson(const Report& report) {
     return ExitCode(object, report.exitCode)
         .Text("os", report.os)
         .Flag("success", IsSuccess(report))
+        .Number("groupId", report.groupId)
         .Raw("verdict", JsonArray(report.verdict,
                                   [](const Finding& finding) {
                                       return JsonObject()

@@ -240,14 +240,14 @@ std::string GroupPage(const GroupDetail& group, const Period& period, const Page
     return Page("Группа: " + GroupTitle(summary.key), body, frame);
 }
 
-std::string ReportPage(const Report& report, std::int64_t groupId, const PageFrame& frame) {
+std::string ReportPage(const Report& report, const PageFrame& frame) {
     std::string body = "<dl><dt>Получен</dt><dd>" + DateTimeText(report.receivedAt) +
                        " (UTC)</dd><dt>Код выхода</dt><dd>" + ExitCodeText(report.exitCode) +
                        "</dd><dt>Windows</dt><dd>" + E(report.os) + "</dd><dt>Итог</dt><dd>";
     if (IsSuccess(report)) {
         body += "успешный запуск";
-    } else if (groupId) {
-        body += Link("/groups/" + std::to_string(groupId), "отказ, группа " + GroupTitle(SignatureOf(report)));
+    } else if (report.groupId) {
+        body += Link("/groups/" + std::to_string(report.groupId), "отказ, группа " + GroupTitle(SignatureOf(report)));
     } else {
         body += "отказ: " + E(GroupTitle(SignatureOf(report)));
     }

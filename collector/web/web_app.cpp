@@ -198,17 +198,6 @@ std::string Cookie(std::string_view name, const std::string& value, std::string_
            "; HttpOnly; SameSite=Strict" + (secure ? "; Secure" : "");
 }
 
-// The groups' ids in the day of a report, to link a report to its group.
-std::int64_t GroupIdOf(Store& store, const Report& report) {
-    if (IsSuccess(report)) return 0;
-    const std::int64_t day = report.receivedAt / kSecondsPerDay * kSecondsPerDay;
-    const GroupKey key = SignatureOf(report);
-    for (const GroupSummary& group : store.Groups({day, day + kSecondsPerDay})) {
-        if (group.key == key) return group.id;
-    }
-    return 0;
-}
-
 }  // namespace
 
 WebApp::WebApp(Store& store, WebSettings settings) : store_(store), settings_(settings) {}
@@ -294,7 +283,7 @@ WebApp::Response WebApp::Route(const Request& request, const Session& session) {
         if (const auto group = store_.Group(*id, PeriodFrom(target, false))) return Json(request, GroupJson(*group));
     } else if (const auto id = idAfter("/reports/")) {
         if (const auto report = store_.ReportById(*id)) {
-            return Html(request, ReportPage(*report, GroupIdOf(store_, *report), frame));
+            return Html(request, ReportPage(*report, frame));
         }
     } else if (const auto id = idAfter("/api/reports/")) {
         if (const auto report = store_.ReportById(*id)) return Json(request, ReportJson(*report));

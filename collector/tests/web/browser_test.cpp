@@ -149,6 +149,7 @@ TEST(WebBrowser, LoggedInPagesShowEveryFactAndHostileTextsAsTextRunningNothing) 
     EXPECT_TRUE(Contains(group, "Что отличает эти отказы")) << group;
     EXPECT_TRUE(Contains(group, "hook.dll")) << group;
     EXPECT_EQ(chromium.Evaluate("document.querySelectorAll('svg.bars rect').length"), "30");
+    const std::string groupPath = chromium.Evaluate("location.pathname");
     chromium.Screenshot(kScreenshots / "group.png");
 
     chromium.Load(collector.Address("/reports/" + std::to_string(store.reports().failureId)));
@@ -160,6 +161,8 @@ TEST(WebBrowser, LoggedInPagesShowEveryFactAndHostileTextsAsTextRunningNothing) 
         EXPECT_TRUE(Contains(report, fact)) << fact << "\n" << report;
     }
     EXPECT_EQ(chromium.Evaluate("document.querySelectorAll('tr.writable').length"), "1");
+    EXPECT_EQ(chromium.Evaluate("[...document.links].find(a => a.pathname.startsWith('/groups/')).pathname"),
+              groupPath);
     chromium.Screenshot(kScreenshots / "report.png");
 
     // Every text of this report is script markup: it shows as text, no element

@@ -120,6 +120,7 @@ TEST(WebPages, HostileTextsComeOutAsTextEverywhere) {
     report.files = {entry};
     report.modules = {entry, FileEntry{"kernel32.dll", "%SYSTEM%", "1", "", "", "", "", ""}};
     report.verdict = {{hostile, hostile, hostile}};
+    report.groupId = 3;
     const GroupKey key{hostile, hostile, 0xC0000142, hostile, hostile};
     GroupSummary summary{
         3, key, 5, 10, 0.5, report.receivedAt, report.receivedAt, {{report.receivedAt, 5}}, true, {{hostile, 5}}};
@@ -134,7 +135,7 @@ TEST(WebPages, HostileTextsComeOutAsTextEverywhere) {
     const std::string pages[] = {
         GroupsPage({summary}, period, frame),
         GroupPage(detail, period, frame),
-        ReportPage(report, 3, frame),
+        ReportPage(report, frame),
         ReportsPage(filter, {row}, frame),
         FailureModulesPage(detail.differs, period, frame),
         LoginPage(hostile, hostile, hostile),
