@@ -62,6 +62,10 @@ Target ParseTarget(std::string_view target) {
     return parsed;
 }
 
+Target TargetOf(const WebApp::Request& request) {
+    return ParseTarget(std::string_view(request.target().data(), request.target().size()));
+}
+
 std::string CookieValue(const WebApp::Request& request, std::string_view name) {
     const auto [first, last] = request.equal_range(http::field::cookie);
     for (auto field = first; field != last; ++field) {
@@ -203,7 +207,7 @@ std::string Cookie(std::string_view name, const std::string& value, std::string_
 WebApp::WebApp(Store& store, WebSettings settings) : store_(store), settings_(settings) {}
 
 WebApp::Response WebApp::Handle(const Request& request, std::string_view client) {
-    const std::string path = ParseTarget(std::string_view(request.target().data(), request.target().size())).path;
+    const std::string path = TargetOf(request).path;
     try {
         if (path == "/static/style.css") {
             WebApp::Response response = Reply(request, http::status::ok, "text/css; charset=utf-8", kStyleSheet);
@@ -243,7 +247,7 @@ WebApp::Response WebApp::Handle(const Request& request, std::string_view client)
 }
 
 WebApp::Response WebApp::Route(const Request& request, const Session& session) {
-    const Target target = ParseTarget(std::string_view(request.target().data(), request.target().size()));
+    const Target target = TargetOf(request);
     const PageFrame frame{FormToken(session.key, session.token)};
     const std::string& path = target.path;
     const auto idAfter = [&](std::string_view prefix) -> std::optional<std::int64_t> {
@@ -306,7 +310,7 @@ std::optional<WebApp::Session> WebApp::CurrentSession(const Request& request) {
 
 WebApp::Response WebApp::LoginForm(const Request& request, const std::string& message,
                                    boost::beast::http::status status) {
-    const Target target = ParseTarget(std::string_view(request.target().data(), request.target().size()));
+    const Target target = TargetOf(request);
     std::string next = LocalPath(target.Get("next"));
     if (request.method() == http::verb::post) next = LocalPath(ParseForm(request.body())["next"]);
     const std::string hash = LoginHash(store_);
