@@ -39,6 +39,7 @@ struct Report {
     std::vector<FileEntry> files;     // images of the running processes
     std::vector<FileEntry> modules;   // every module the run saw
     std::vector<Finding> verdict;     // empty when the body had no "&verdict=" or no findings
+    std::int64_t groupId = 0;         // read back from the store: its failure group, 0 for a success
 };
 
 // The failure signature: runs with exit code 0 and no finding are successes

@@ -19,7 +19,6 @@ INSERT INTO counters (name, value) VALUES ('reports', 0) ON CONFLICT (name) DO N
 {REPORT_SEQUENCE}
 CREATE TABLE IF NOT EXISTS programs (
     id {ID}, digest TEXT NOT NULL UNIQUE, name TEXT NOT NULL, version TEXT NOT NULL, name_key TEXT NOT NULL);
-CREATE INDEX IF NOT EXISTS programs_name ON programs (name);
 CREATE INDEX IF NOT EXISTS programs_name_key ON programs (name_key);
 CREATE TABLE IF NOT EXISTS failure_groups (
     id {ID}, digest TEXT NOT NULL UNIQUE, program_id BIGINT NOT NULL, program TEXT NOT NULL,
@@ -59,9 +58,9 @@ CREATE TABLE IF NOT EXISTS group_os_days (
 CREATE TABLE IF NOT EXISTS group_attributes (
     group_id BIGINT NOT NULL, day BIGINT NOT NULL, attribute_id BIGINT NOT NULL, runs BIGINT NOT NULL,
     PRIMARY KEY (group_id, day, attribute_id));
-CREATE TABLE IF NOT EXISTS success_attributes (
-    program_id BIGINT NOT NULL, day BIGINT NOT NULL, attribute_id BIGINT NOT NULL, runs BIGINT NOT NULL,
-    PRIMARY KEY (program_id, day, attribute_id));
+CREATE TABLE IF NOT EXISTS program_attributes (
+    program_id BIGINT NOT NULL, day BIGINT NOT NULL, attribute_id BIGINT NOT NULL, failures BIGINT NOT NULL,
+    successes BIGINT NOT NULL, PRIMARY KEY (program_id, day, attribute_id));
 )SQL";
 
 void Substitute(std::string& text, std::string_view token, std::string_view value) {
@@ -88,6 +87,15 @@ std::string PartitionName(const std::string& table, long long day) {
     char text[16];
     std::strftime(text, sizeof text, "%Y%m%d", &tm);
     return table + "_d" + text;
+}
+
+long long PartitionDay(const std::string& table, const std::string& name) {
+    const std::string prefix = table + "_d";
+    if (name.size() != prefix.size() + 8 || name.compare(0, prefix.size(), prefix) != 0) return -1;
+    std::tm tm{};
+    const char* end = strptime(name.c_str() + prefix.size(), "%Y%m%d", &tm);
+    if (!end || *end) return -1;
+    return static_cast<long long>(timegm(&tm));
 }
 
 std::string CreatePartitionSql(const std::string& table, long long day) {

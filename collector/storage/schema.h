@@ -13,5 +13,7 @@ std::string SchemaSql(Dialect dialect);
 inline constexpr const char* kPartitionedTables[] = {"reports", "report_findings"};
 std::string PartitionName(const std::string& table, long long day);
 std::string CreatePartitionSql(const std::string& table, long long day);
+// The day of a partition named by PartitionName, or -1 for any other name.
+long long PartitionDay(const std::string& table, const std::string& name);
 
 }  // namespace collector

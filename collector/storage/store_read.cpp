@@ -88,25 +88,24 @@ std::vector<DiffRow> Differs(Db& db, const GroupSummary& group, const DayRange& 
                        {group.id, days.first, days.last}, true, counts);
     std::int64_t control =
         db.Query("SELECT SUM(v.successes) FROM version_days v JOIN programs p ON p.id = v.program_id "
-                 "WHERE p.name = ? AND v.day >= ? AND v.day <= ?",
-                 {group.key.program, days.first, days.last})
+                 "WHERE p.name_key = ? AND p.name = ? AND v.day >= ? AND v.day <= ?",
+                 {SearchKey(group.key.program), group.key.program, days.first, days.last})
             .at(0).Int(0);
     controlIsAll = control < kMinControlRuns;
     if (controlIsAll) {
         control = db.Query("SELECT SUM(successes) FROM version_days WHERE day >= ? AND day <= ?",
                            {days.first, days.last}).at(0).Int(0);
-        AddAttributeCounts(db,
-                           "SELECT a.id, a.dimension, a.value, SUM(s.runs) FROM success_attributes s "
-                           "JOIN attributes a ON a.id = s.attribute_id WHERE s.day >= ? AND s.day <= ? "
-                           "GROUP BY a.id, a.dimension, a.value",
-                           {days.first, days.last}, false, counts);
-    } else {
-        AddAttributeCounts(db,
-                           "SELECT a.id, a.dimension, a.value, SUM(s.runs) FROM success_attributes s "
-                           "JOIN programs p ON p.id = s.program_id JOIN attributes a ON a.id = s.attribute_id "
-                           "WHERE p.name = ? AND s.day >= ? AND s.day <= ? GROUP BY a.id, a.dimension, a.value",
-                           {group.key.program, days.first, days.last}, false, counts);
     }
+    // Summed first, named after: the sums are few, the daily rows many.
+    const std::string programs = controlIsAll ? "" : "program_id IN (SELECT id FROM programs WHERE name_key = ? AND name = ?) AND ";
+    SqlParams params;
+    if (!controlIsAll) params.insert(params.end(), {SearchKey(group.key.program), group.key.program});
+    params.insert(params.end(), {days.first, days.last});
+    AddAttributeCounts(db,
+                       "SELECT a.id, a.dimension, a.value, x.n FROM (SELECT attribute_id, SUM(successes) AS n "
+                       "FROM program_attributes WHERE " + programs + "day >= ? AND day <= ? AND successes > 0 "
+                       "GROUP BY attribute_id) x JOIN attributes a ON a.id = x.attribute_id",
+                       params, false, counts);
     std::vector<AttributeCount> list;
     for (auto& [id, c] : counts) list.push_back(std::move(c));
     return WhatDiffers(list, group.count, control);
@@ -135,7 +134,7 @@ template <class Db> std::unordered_map<std::int64_t, FileEntry> FilesById(Db& db
 
 template <class Db> std::unordered_set<std::int64_t> FileIdsWhere(Db& db, const char* column, const std::string& value) {
     std::unordered_set<std::int64_t> ids;
-    for (const SqlRow& r : db.Query(std::string("SELECT id FROM files WHERE ") + column + " = ?", {FoldCase(value)})) {
+    for (const SqlRow& r : db.Query(std::string("SELECT id FROM files WHERE ") + column + " = ?", {SearchKey(value)})) {
         ids.insert(r.Int(0));
     }
     return ids;
@@ -212,7 +211,14 @@ template <class Db> std::optional<GroupDetail> QueryGroup(Db& db, std::int64_t i
     if (known.empty()) return std::nullopt;
     GroupDetail detail;
     std::vector<GroupSummary> found = QueryGroups(db, period, id);
-    detail.summary = found.empty() ? SummaryOf(known[0]) : std::move(found[0]);
+    if (found.empty()) {  // no report in the period: counts stay 0
+        detail.summary = SummaryOf(known[0]);
+        SqlRows seen = db.Query("SELECT MIN(first_seen), MAX(last_seen) FROM group_days WHERE group_id = ?", {id});
+        detail.summary.firstSeen = seen.at(0).Int(0);
+        detail.summary.lastSeen = seen.at(0).Int(1);
+    } else {
+        detail.summary = std::move(found[0]);
+    }
     detail.differs = Differs(db, detail.summary, DaysOf(period), detail.controlIsAllPrograms);
     ReportFilter filter;
     filter.groupId = id;
@@ -223,6 +229,7 @@ template <class Db> std::optional<GroupDetail> QueryGroup(Db& db, std::int64_t i
 }
 
 template <class Db> std::vector<ReportSummary> QueryReports(Db& db, const ReportFilter& filter) {
+    if (filter.limit == 0) return {};
     std::unordered_set<std::int64_t> modules, companies, images;
     if (!filter.module.empty() && (modules = FileIdsWhere(db, "name_key", filter.module)).empty()) return {};
     if (!filter.company.empty() && (companies = FileIdsWhere(db, "company_key", filter.company)).empty()) return {};
@@ -242,7 +249,7 @@ template <class Db> std::vector<ReportSummary> QueryReports(Db& db, const Report
     if (filter.period.until) where(" AND r.received_at < ?", filter.period.until);
     if (filter.groupId) where(" AND r.group_id = ?", filter.groupId);
     if (filter.exitCode) where(" AND r.exit_code = ?", std::int64_t{*filter.exitCode});
-    if (!filter.program.empty()) where(" AND p.name_key = ?", FoldCase(filter.program));
+    if (!filter.program.empty()) where(" AND p.name_key = ?", SearchKey(filter.program));
     // Without file conditions the database pages; with them, rows are read in
     // chunks (newest first) and their file lists checked here.
     const std::int64_t chunk = byFiles ? 2000 : static_cast<std::int64_t>(filter.limit);
@@ -277,7 +284,7 @@ template <class Db> std::vector<ReportSummary> QueryReports(Db& db, const Report
 }
 
 template <class Db> std::optional<Report> QueryReport(Db& db, std::int64_t id) {
-    SqlRows rows = db.Query("SELECT id, received_at, exit_code, os, process_file, image_files, module_files "
+    SqlRows rows = db.Query("SELECT id, received_at, exit_code, os, process_file, image_files, module_files, group_id "
                             "FROM reports WHERE id = ?",
                             {id});
     if (rows.empty()) return std::nullopt;
@@ -287,6 +294,7 @@ template <class Db> std::optional<Report> QueryReport(Db& db, std::int64_t id) {
     report.receivedAt = r.Int(1);
     report.exitCode = static_cast<std::uint32_t>(r.Int(2));
     report.os = r.Text(3);
+    report.groupId = r.Int(7);
     std::vector<std::int64_t> images = ParseIds(r.Text(5)), modules = ParseIds(r.Text(6));
     std::vector<std::int64_t> all = images;
     all.insert(all.end(), modules.begin(), modules.end());
@@ -305,34 +313,32 @@ template <class Db> std::optional<Report> QueryReport(Db& db, std::int64_t id) {
 
 template <class Db> std::vector<DiffRow> QueryFailureModules(Db& db, const Period& period) {
     const DayRange days = DaysOf(period);
+    std::unordered_map<std::int64_t, std::string> programOf, moduleOf;
+    for (const SqlRow& r : db.Query("SELECT id, name FROM programs")) programOf[r.Int(0)] = r.Text(1);
+    for (const SqlRow& r : db.Query("SELECT id, value FROM attributes WHERE dimension = 'module'")) {
+        moduleOf[r.Int(0)] = r.Text(1);
+    }
     std::map<std::string, ProgramCounts> programs;
+    for (const SqlRow& r : db.Query("SELECT program_id, SUM(runs), SUM(successes) FROM version_days "
+                                    "WHERE day >= ? AND day <= ? GROUP BY program_id",
+                                    {days.first, days.last})) {
+        ProgramCounts& p = programs[programOf[r.Int(0)]];
+        p.failures += r.Int(1) - r.Int(2);
+        p.successes += r.Int(2);
+    }
     std::map<std::string, std::map<std::int64_t, AttributeCount>> modules;
-    for (const SqlRow& r : db.Query("SELECT g.program, SUM(d.runs) FROM group_days d JOIN failure_groups g "
-                                    "ON g.id = d.group_id WHERE d.day >= ? AND d.day <= ? GROUP BY g.program",
+    for (const SqlRow& r : db.Query("SELECT program_id, attribute_id, SUM(failures), SUM(successes) "
+                                    "FROM program_attributes WHERE day >= ? AND day <= ? "
+                                    "GROUP BY program_id, attribute_id",
                                     {days.first, days.last})) {
-        programs[r.Text(0)].failures = r.Int(1);
+        auto module = moduleOf.find(r.Int(1));
+        if (module == moduleOf.end()) continue;
+        AttributeCount& c = modules[programOf[r.Int(0)]][r.Int(1)];
+        c.dimension = "module";
+        c.value = module->second;
+        c.groupCount += r.Int(2);
+        c.controlCount += r.Int(3);
     }
-    for (const SqlRow& r : db.Query("SELECT p.name, SUM(v.successes) FROM version_days v JOIN programs p "
-                                    "ON p.id = v.program_id WHERE v.day >= ? AND v.day <= ? GROUP BY p.name",
-                                    {days.first, days.last})) {
-        programs[r.Text(0)].successes = r.Int(1);
-    }
-    auto add = [&](const std::string& sql, bool group) {
-        for (const SqlRow& r : db.Query(sql, {days.first, days.last})) {
-            AttributeCount& c = modules[r.Text(0)][r.Int(1)];
-            c.dimension = "module";
-            c.value = r.Text(2);
-            (group ? c.groupCount : c.controlCount) = r.Int(3);
-        }
-    };
-    add("SELECT g.program, a.id, a.value, SUM(ga.runs) FROM group_attributes ga "
-        "JOIN failure_groups g ON g.id = ga.group_id JOIN attributes a ON a.id = ga.attribute_id "
-        "WHERE a.dimension = 'module' AND ga.day >= ? AND ga.day <= ? GROUP BY g.program, a.id, a.value",
-        true);
-    add("SELECT p.name, a.id, a.value, SUM(s.runs) FROM success_attributes s "
-        "JOIN programs p ON p.id = s.program_id JOIN attributes a ON a.id = s.attribute_id "
-        "WHERE a.dimension = 'module' AND s.day >= ? AND s.day <= ? GROUP BY p.name, a.id, a.value",
-        false);
     std::vector<ProgramCounts> list;
     for (auto& [name, counts] : programs) {
         counts.program = name;

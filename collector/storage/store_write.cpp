@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <array>
 #include <map>
+#include <unordered_map>
 
 #include "collector/storage/engine.h"
+#include "collector/storage/digest.h"
 #include "collector/storage/text_keys.h"
 
 namespace collector {
@@ -77,6 +79,12 @@ void WriteRawRows(PgDb& db, const std::vector<ReportRow>& reports, const std::ve
     copy.complete();
 }
 
+// Creating or dropping tables: one process at a time, until its transaction ends.
+void LockSchema(PgDb& db) {
+    constexpr std::int64_t kSchemaLock = 0x6b6f7276;  // "korv"
+    db.Query("SELECT pg_advisory_xact_lock(CAST(? AS BIGINT))", {kSchemaLock});
+}
+
 void EnsurePartitions(SqliteDb&, const std::set<std::int64_t>&, std::set<std::int64_t>&) {}
 
 // Each new day's partitions are made in a short transaction of their own under
@@ -86,7 +94,7 @@ void EnsurePartitions(PgDb& db, const std::set<std::int64_t>& days, std::set<std
     for (std::int64_t day : days) {
         if (known.count(day)) continue;
         Transaction tx(db, true);
-        db.Query("SELECT pg_advisory_xact_lock(CAST(? AS BIGINT))", {std::int64_t{0x6b6f7276}});
+        LockSchema(db);
         for (const char* table : kPartitionedTables) db.Exec(CreatePartitionSql(table, day));
         tx.Commit();
         known.insert(day);
@@ -103,24 +111,15 @@ void DropRawBefore(SqliteDb& db, std::int64_t cutoff, std::set<std::int64_t>&) {
 // Whole partitions go: a day is dropped once all of it is older than the cutoff.
 void DropRawBefore(PgDb& db, std::int64_t cutoff, std::set<std::int64_t>& known) {
     Transaction tx(db, true);
-    db.Query("SELECT pg_advisory_xact_lock(CAST(? AS BIGINT))", {std::int64_t{0x6b6f7276}});
+    LockSchema(db);
     for (const char* table : kPartitionedTables) {
-        std::string prefix = std::string(table) + "_d";
-        for (const SqlRow& row : db.Query("SELECT c.relname, pg_get_expr(c.relpartbound, c.oid) FROM pg_inherits i "
-                                          "JOIN pg_class c ON c.oid = i.inhrelid WHERE i.inhparent = CAST(? AS regclass)",
+        for (const SqlRow& row : db.Query("SELECT c.relname FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid "
+                                          "WHERE i.inhparent = CAST(? AS regclass)",
                                           {std::string(table)})) {
-            // The bound reads FOR VALUES FROM ('day') TO ('day + 86400').
-            const std::string& bound = row.Text(1);
-            auto to = bound.find("TO (");
-            if (row.Text(0).rfind(prefix, 0) != 0 || to == std::string::npos) continue;
-            std::string upper;
-            for (char c : bound.substr(to + 4)) {
-                if (c >= '0' && c <= '9') upper += c;
-                else if (c == ')') break;
-            }
-            if (upper.empty() || std::stoll(upper) > cutoff) continue;
+            std::int64_t day = PartitionDay(table, row.Text(0));
+            if (day < 0 || day + kDay > cutoff) continue;
             db.Exec("DROP TABLE IF EXISTS " + row.Text(0));
-            known.erase(std::stoll(upper) - kDay);
+            known.erase(day);
         }
     }
     tx.Commit();
@@ -142,10 +141,11 @@ std::string FileKey(const FileEntry& f) {
     return JoinKey({f.name, f.folder, f.size, f.productVersion, f.created, f.modified, f.description, f.company});
 }
 
-// New rows of one dictionary, inserted in digest order.
+// New rows of one dictionary, inserted in digest order. Texts that differ
+// only in what cleaning replaced share one row, and so one digest.
 struct NewRows {
     struct Row {
-        std::string key;
+        std::vector<std::string> keys;
         SqlParams values;  // digest first
     };
     std::map<std::string, Row> byDigest;
@@ -155,42 +155,55 @@ struct NewRows {
         if (digestOfKey.count(key)) return;
         const std::string& digest = std::get<std::string>(values.front());
         digestOfKey.emplace(key, digest);
-        byDigest.emplace(digest, Row{key, std::move(values)});
+        auto [row, made] = byDigest.try_emplace(digest, Row{{}, std::move(values)});
+        row->second.keys.push_back(key);
     }
 };
 
 template <class Db>
 void InsertNew(Db& db, const std::string& table, const std::string& columns, const NewRows& rows,
                std::unordered_map<std::string, std::int64_t>& ids) {
-    std::string marks = "?";
+    std::string marks = "?";  // the digest's, then one for each column
     for (char c : columns) marks += c == ',' ? ", ?" : "";
     const std::string insert = "INSERT INTO " + table + " (digest, " + columns + ") VALUES (" + marks +
                                ", ?) ON CONFLICT (digest) DO NOTHING RETURNING id";
     const std::string select = "SELECT id FROM " + table + " WHERE digest = ?";
     for (const auto& [digest, row] : rows.byDigest) {
         SqlRows got = db.Query(insert, row.values);
-        if (got.empty()) got = db.Query(select, {digest});  // another process made it first
-        ids[row.key] = got.at(0).Int(0);
+        if (got.empty()) got = db.Query(select, {digest});  // there already, or another process made it first
+        for (const std::string& key : row.keys) ids[key] = got.at(0).Int(0);
     }
 }
 
 // ---- The batch -----------------------------------------------------------
 
+// Sums keyed by ids, written sorted so that writers lock rows in one order.
+template <std::size_t N> struct IdsHash {
+    std::size_t operator()(const std::array<std::int64_t, N>& k) const {
+        std::size_t h = 0;
+        for (std::int64_t v : k) h = h * 1000003 ^ std::hash<std::int64_t>()(v);
+        return h;
+    }
+};
+template <std::size_t N, class V> using Sums = std::unordered_map<std::array<std::int64_t, N>, V, IdsHash<N>>;
+
 struct Aggregates {
-    std::map<std::array<std::int64_t, 2>, std::array<std::int64_t, 3>> groupDays;  // runs, first, last
-    std::map<std::array<std::int64_t, 2>, std::array<std::int64_t, 2>> versionDays;  // runs, successes
-    std::map<std::array<std::int64_t, 3>, std::int64_t> groupOs, groupAttributes, successAttributes;
+    Sums<2, std::array<std::int64_t, 3>> groupDays;  // runs, first seen, last seen
+    Sums<2, std::array<std::int64_t, 2>> versionDays;  // runs, successes
+    Sums<3, std::int64_t> groupOs, groupAttributes;
+    Sums<3, std::array<std::int64_t, 2>> programAttributes;  // failures, successes
 };
 
 // Multi-row upserts in key order; every row adds its counts to what is stored.
 template <class Db, class Map, class Values>
-void Upsert(Db& db, const std::string& table, const std::string& keys, const std::string& conflict,
-            const std::string& update, const Map& rows, Values values) {
+void Upsert(Db& db, const std::string& table, const std::string& columns, const std::string& conflict,
+            const std::string& update, const Map& sums, Values values) {
     constexpr std::size_t kChunk = 200;
-    std::vector<std::pair<typename Map::key_type, typename Map::mapped_type>> all(rows.begin(), rows.end());
+    std::vector<std::pair<typename Map::key_type, typename Map::mapped_type>> all(sums.begin(), sums.end());
+    std::sort(all.begin(), all.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
     for (std::size_t start = 0; start < all.size(); start += kChunk) {
         std::size_t end = std::min(all.size(), start + kChunk);
-        std::string sql = "INSERT INTO " + table + " (" + keys + ") VALUES ";
+        std::string sql = "INSERT INTO " + table + " (" + columns + ") VALUES ";
         SqlParams params;
         for (std::size_t i = start; i < end; ++i) {
             std::vector<std::int64_t> row(all[i].first.begin(), all[i].first.end());
@@ -207,29 +220,46 @@ void Upsert(Db& db, const std::string& table, const std::string& keys, const std
     }
 }
 
+std::string Added(const std::string& table, std::initializer_list<const char*> columns) {
+    std::string sql;
+    for (const char* c : columns) {
+        sql += std::string(sql.empty() ? "" : ", ") + c + " = " + table + "." + c + " + excluded." + c;
+    }
+    return sql;
+}
+
 template <class Db> void WriteAggregates(Db& db, const Aggregates& a) {
-    auto add = [](const std::string& table, std::initializer_list<const char*> columns) {
-        std::string sql;
-        for (const char* c : columns) sql += std::string(sql.empty() ? "" : ", ") + c + " = " + table + "." + c + " + excluded." + c;
-        return sql;
-    };
+    auto spread = [](const auto& v, auto& row) { row.insert(row.end(), v.begin(), v.end()); };
+    auto count = [](std::int64_t v, auto& row) { row.push_back(v); };
     Upsert(db, "group_days", "group_id, day, runs, first_seen, last_seen", "group_id, day",
-           add("group_days", {"runs"}) +
+           Added("group_days", {"runs"}) +
                ", first_seen = CASE WHEN excluded.first_seen < group_days.first_seen THEN excluded.first_seen "
                "ELSE group_days.first_seen END, last_seen = CASE WHEN excluded.last_seen > group_days.last_seen "
                "THEN excluded.last_seen ELSE group_days.last_seen END",
-           a.groupDays, [](const auto& v, auto& row) { row.insert(row.end(), v.begin(), v.end()); });
+           a.groupDays, spread);
     Upsert(db, "version_days", "program_id, day, runs, successes", "program_id, day",
-           add("version_days", {"runs", "successes"}), a.versionDays,
-           [](const auto& v, auto& row) { row.insert(row.end(), v.begin(), v.end()); });
-    auto count = [](std::int64_t v, auto& row) { row.push_back(v); };
+           Added("version_days", {"runs", "successes"}), a.versionDays, spread);
     Upsert(db, "group_os_days", "group_id, day, attribute_id, runs", "group_id, day, attribute_id",
-           add("group_os_days", {"runs"}), a.groupOs, count);
+           Added("group_os_days", {"runs"}), a.groupOs, count);
     Upsert(db, "group_attributes", "group_id, day, attribute_id, runs", "group_id, day, attribute_id",
-           add("group_attributes", {"runs"}), a.groupAttributes, count);
-    Upsert(db, "success_attributes", "program_id, day, attribute_id, runs", "program_id, day, attribute_id",
-           add("success_attributes", {"runs"}), a.successAttributes, count);
+           Added("group_attributes", {"runs"}), a.groupAttributes, count);
+    Upsert(db, "program_attributes", "program_id, day, attribute_id, failures, successes",
+           "program_id, day, attribute_id", Added("program_attributes", {"failures", "successes"}),
+           a.programAttributes, spread);
 }
+
+// The keys of one report's dictionary rows, worked out once.
+struct Pending {
+    std::string program, group, process, os;  // group empty: a success
+    std::vector<std::string> images, modules;
+};
+
+std::string ProgramKey(const Report& r) { return JoinKey({r.process.name, r.process.productVersion}); }
+std::string GroupKeyText(const GroupKey& k) {
+    return JoinKey({k.program, k.programVersion, std::to_string(k.exitCode), k.findingKind, k.findingModule});
+}
+std::string ModuleKey(const FileEntry& f) { return JoinKey({"module", FoldCase(f.name), f.productVersion}); }
+std::string ImageKey(const FileEntry& f) { return JoinKey({"image", FoldCase(f.name)}); }
 
 // One batch's work, from the reports to the rows.
 template <class Db> class BatchWriter {
@@ -237,29 +267,29 @@ public:
     BatchWriter(Db& db, DictionaryCache& cache) : db_(db), cache_(cache) {}
 
     void Write(std::vector<Report>& batch) {
-        for (const Report& r : batch) CollectDictionary(r);
+        std::vector<Pending> pending;
+        pending.reserve(batch.size());
+        for (const Report& r : batch) pending.push_back(Prepare(r));
         InsertNew(db_, "programs", "name, version, name_key", programs_, fresh_.programs);
-        CollectGroups(batch);
+        for (std::size_t i = 0; i < batch.size(); ++i) AddGroup(batch[i], pending[i]);
         InsertNew(db_, "failure_groups",
                   "program_id, program, program_version, exit_code, finding_kind, finding_module", groups_,
                   fresh_.groups);
         InsertNew(db_, "files",
                   "name, folder, size, version, created, modified, description, company, name_key, company_key",
                   files_, fresh_.files);
-        CollectAttributes(batch);
+        for (std::size_t i = 0; i < batch.size(); ++i) AddFileAttributes(batch[i], pending[i]);
         InsertNew(db_, "attributes", "dimension, value", attributes_, fresh_.attributes);
 
-        std::vector<std::int64_t> ids = ReserveReportIds(db_, static_cast<std::int64_t>(batch.size()));
+        ids_ = ReserveReportIds(db_, static_cast<std::int64_t>(batch.size()));
         std::vector<ReportRow> rows;
         std::vector<FindingRow> findings;
         Aggregates aggregates;
         for (std::size_t i = 0; i < batch.size(); ++i) {
-            rows.push_back(RowOf(batch[i], ids.at(i), findings));
-            Count(batch[i], rows.back(), aggregates);
+            rows.push_back(RowOf(batch[i], pending[i], ids_.at(i), findings, aggregates));
         }
         WriteRawRows(db_, rows, findings);
         WriteAggregates(db_, aggregates);
-        ids_ = std::move(ids);
     }
 
     // After the commit: the new dictionary rows are known for good.
@@ -270,36 +300,30 @@ public:
         merge(cache_.groups, fresh_.groups);
         merge(cache_.files, fresh_.files);
         merge(cache_.attributes, fresh_.attributes);
-        merge(cache_.moduleAttribute, moduleAttribute_);
-        merge(cache_.imageAttribute, imageAttribute_);
+        merge(cache_.moduleAttribute, fresh_.moduleAttribute);
+        merge(cache_.imageAttribute, fresh_.imageAttribute);
         for (std::size_t i = 0; i < batch.size(); ++i) batch[i].id = ids_[i];
     }
 
 private:
-    template <class Map> std::int64_t Known(const Map& cached, const Map& fresh, const std::string& key) const {
-        auto c = cached.find(key);
-        if (c != cached.end()) return c->second;
-        return fresh.at(key);
+    std::int64_t Id(const std::unordered_map<std::string, std::int64_t> DictionaryCache::*table,
+                    const std::string& key) const {
+        auto c = (cache_.*table).find(key);
+        if (c != (cache_.*table).end()) return c->second;
+        return (fresh_.*table).at(key);
     }
 
-    static std::string ProgramKey(const Report& r) { return JoinKey({r.process.name, r.process.productVersion}); }
-    static std::string GroupKeyText(const GroupKey& k) {
-        return JoinKey({k.program, k.programVersion, std::to_string(k.exitCode), k.findingKind, k.findingModule});
-    }
-    static std::string ModuleKey(const FileEntry& f) { return JoinKey({"module", FoldCase(f.name), f.productVersion}); }
-    static std::string ImageKey(const FileEntry& f) { return JoinKey({"image", FoldCase(f.name)}); }
-    static std::string OsKey(const Report& r) { return JoinKey({"os", r.os}); }
-
-    void AddFile(const FileEntry& f) {
-        std::string key = FileKey(f);
-        if (cache_.files.count(key)) return;
+    const std::string& AddFile(const FileEntry& f, std::string& key) {
+        key = FileKey(f);
+        if (cache_.files.count(key)) return key;
         std::string name = CleanText(f.name), folder = CleanText(f.folder), size = CleanText(f.size),
                     version = CleanText(f.productVersion), created = CleanText(f.created),
                     modified = CleanText(f.modified), description = CleanText(f.description),
                     company = CleanText(f.company);
         std::string digest = DigestOf({name, folder, size, version, created, modified, description, company});
         files_.Add(key, {digest, name, folder, size, version, created, modified, description, company,
-                         FoldCase(name), FoldCase(company)});
+                         SearchKey(name), SearchKey(company)});
+        return key;
     }
 
     void AddAttribute(const std::string& key, const std::string& dimension, const std::string& value) {
@@ -308,102 +332,110 @@ private:
         attributes_.Add(key, {DigestOf({dimension, FoldCase(clean)}), dimension, clean});
     }
 
-    void CollectDictionary(const Report& r) {
-        std::string key = ProgramKey(r);
-        if (!cache_.programs.count(key)) {
+    Pending Prepare(const Report& r) {
+        Pending p;
+        p.program = ProgramKey(r);
+        if (!cache_.programs.count(p.program)) {
             std::string name = CleanText(r.process.name), version = CleanText(r.process.productVersion);
-            programs_.Add(key, {DigestOf({name, version}), name, version, FoldCase(name)});
+            programs_.Add(p.program, {DigestOf({name, version}), name, version, SearchKey(name)});
         }
-        AddFile(r.process);
-        for (const FileEntry& f : r.files) AddFile(f);
-        for (const FileEntry& f : r.modules) AddFile(f);
-        AddAttribute(OsKey(r), "os", r.os);
+        AddFile(r.process, p.process);
+        p.images.resize(r.files.size());
+        for (std::size_t k = 0; k < r.files.size(); ++k) AddFile(r.files[k], p.images[k]);
+        p.modules.resize(r.modules.size());
+        for (std::size_t k = 0; k < r.modules.size(); ++k) AddFile(r.modules[k], p.modules[k]);
+        p.os = JoinKey({"os", r.os});
+        AddAttribute(p.os, "os", r.os);
+        return p;
     }
 
-    void CollectGroups(const std::vector<Report>& batch) {
-        for (const Report& r : batch) {
-            if (IsSuccess(r)) continue;
-            GroupKey k = SignatureOf(r);
-            std::string key = GroupKeyText(k);
-            if (cache_.groups.count(key)) continue;
-            GroupKey c{CleanText(k.program), CleanText(k.programVersion), k.exitCode, CleanText(k.findingKind),
-                       CleanText(k.findingModule)};
-            std::int64_t program = Known(cache_.programs, fresh_.programs, ProgramKey(r));
-            groups_.Add(key, {DigestOf({c.program, c.programVersion, std::to_string(c.exitCode), c.findingKind,
+    void AddGroup(const Report& r, Pending& p) {
+        if (IsSuccess(r)) return;
+        GroupKey k = SignatureOf(r);
+        p.group = GroupKeyText(k);
+        if (cache_.groups.count(p.group)) return;
+        GroupKey c{CleanText(k.program), CleanText(k.programVersion), k.exitCode, CleanText(k.findingKind),
+                   CleanText(k.findingModule)};
+        groups_.Add(p.group, {DigestOf({c.program, c.programVersion, std::to_string(c.exitCode), c.findingKind,
                                         c.findingModule}),
-                              program, c.program, c.programVersion, std::int64_t{c.exitCode}, c.findingKind,
-                              c.findingModule});
-        }
+                              Id(&DictionaryCache::programs, p.program), c.program, c.programVersion,
+                              std::int64_t{c.exitCode}, c.findingKind, c.findingModule});
     }
 
     // Attributes of files are remembered per file id, so that a known file
     // costs no case folding at all.
-    void CollectAttributes(const std::vector<Report>& batch) {
-        for (const Report& r : batch) {
-            for (const FileEntry& f : r.modules) {
-                if (!cache_.moduleAttribute.count(FileId(f))) AddAttribute(ModuleKey(f), "module", f.name + " " + f.productVersion);
+    void AddFileAttributes(const Report& r, const Pending& p) {
+        for (std::size_t k = 0; k < r.modules.size(); ++k) {
+            if (!cache_.moduleAttribute.count(Id(&DictionaryCache::files, p.modules[k]))) {
+                AddAttribute(ModuleKey(r.modules[k]), "module", r.modules[k].name + " " + r.modules[k].productVersion);
             }
-            for (const FileEntry& f : r.files) {
-                if (!cache_.imageAttribute.count(FileId(f))) AddAttribute(ImageKey(f), "image", f.name);
+        }
+        for (std::size_t k = 0; k < r.files.size(); ++k) {
+            if (!cache_.imageAttribute.count(Id(&DictionaryCache::files, p.images[k]))) {
+                AddAttribute(ImageKey(r.files[k]), "image", r.files[k].name);
             }
         }
     }
 
-    std::int64_t FileId(const FileEntry& f) const { return Known(cache_.files, fresh_.files, FileKey(f)); }
-
-    std::int64_t AttributeOfFile(const FileEntry& f, bool module) {
-        auto& cached = module ? cache_.moduleAttribute : cache_.imageAttribute;
-        auto& fresh = module ? moduleAttribute_ : imageAttribute_;
-        std::int64_t file = FileId(f);
-        if (auto c = cached.find(file); c != cached.end()) return c->second;
-        if (auto c = fresh.find(file); c != fresh.end()) return c->second;
-        std::int64_t id = Known(cache_.attributes, fresh_.attributes, module ? ModuleKey(f) : ImageKey(f));
-        fresh.emplace(file, id);
+    std::int64_t AttributeOfFile(std::int64_t file, const FileEntry& f, bool module) {
+        auto table = module ? &DictionaryCache::moduleAttribute : &DictionaryCache::imageAttribute;
+        if (auto c = (cache_.*table).find(file); c != (cache_.*table).end()) return c->second;
+        if (auto c = (fresh_.*table).find(file); c != (fresh_.*table).end()) return c->second;
+        std::int64_t id = Id(&DictionaryCache::attributes, module ? ModuleKey(f) : ImageKey(f));
+        (fresh_.*table).emplace(file, id);
         return id;
     }
 
-    ReportRow RowOf(const Report& r, std::int64_t id, std::vector<FindingRow>& findings) {
+    ReportRow RowOf(const Report& r, const Pending& p, std::int64_t id, std::vector<FindingRow>& findings,
+                    Aggregates& a) {
         ReportRow row;
         row.id = id;
         row.receivedAt = r.receivedAt;
-        row.programId = Known(cache_.programs, fresh_.programs, ProgramKey(r));
-        row.groupId = IsSuccess(r) ? 0 : Known(cache_.groups, fresh_.groups, GroupKeyText(SignatureOf(r)));
+        row.programId = Id(&DictionaryCache::programs, p.program);
+        row.groupId = p.group.empty() ? 0 : Id(&DictionaryCache::groups, p.group);
         row.exitCode = r.exitCode;
         row.os = CleanText(r.os);
-        row.processFile = FileId(r.process);
-        for (const FileEntry& f : r.files) row.imageFiles += (row.imageFiles.empty() ? "" : " ") + std::to_string(FileId(f));
-        for (const FileEntry& f : r.modules) row.moduleFiles += (row.moduleFiles.empty() ? "" : " ") + std::to_string(FileId(f));
+        row.processFile = Id(&DictionaryCache::files, p.process);
+        // A report counts once for each attribute it has, however often it has it.
+        std::vector<std::int64_t> present;
+        present.reserve(p.images.size() + p.modules.size() + 1);
+        auto list = [&](const std::vector<FileEntry>& files, const std::vector<std::string>& keys, std::string& out,
+                        bool module) {
+            for (std::size_t k = 0; k < keys.size(); ++k) {
+                std::int64_t file = Id(&DictionaryCache::files, keys[k]);
+                if (k) out += ' ';
+                out += std::to_string(file);
+                present.push_back(AttributeOfFile(file, files[k], module));
+            }
+        };
+        list(r.files, p.images, row.imageFiles, false);
+        list(r.modules, p.modules, row.moduleFiles, true);
         for (std::size_t i = 0; i < r.verdict.size(); ++i) {
             const Finding& f = r.verdict[i];
             findings.push_back({id, r.receivedAt, static_cast<std::int64_t>(i), CleanText(f.kind), CleanText(f.module),
                                 CleanText(f.detail)});
         }
-        return row;
-    }
-
-    // A report counts once for each attribute it has, however often it has it.
-    void Count(const Report& r, const ReportRow& row, Aggregates& a) {
-        std::int64_t day = DayOf(r.receivedAt);
-        std::vector<std::int64_t> present;
-        for (const FileEntry& f : r.modules) present.push_back(AttributeOfFile(f, true));
-        for (const FileEntry& f : r.files) present.push_back(AttributeOfFile(f, false));
-        std::int64_t os = Known(cache_.attributes, fresh_.attributes, OsKey(r));
+        std::int64_t os = Id(&DictionaryCache::attributes, p.os);
         present.push_back(os);
         std::sort(present.begin(), present.end());
         present.erase(std::unique(present.begin(), present.end()), present.end());
+        Count(row, os, present, a);
+        return row;
+    }
 
+    static void Count(const ReportRow& row, std::int64_t os, const std::vector<std::int64_t>& present, Aggregates& a) {
+        std::int64_t day = DayOf(row.receivedAt);
+        const bool success = row.groupId == 0;
         auto& version = a.versionDays[{row.programId, day}];
         ++version[0];
-        if (row.groupId == 0) {
-            ++version[1];
-            for (std::int64_t attribute : present) ++a.successAttributes[{row.programId, day, attribute}];
-            return;
-        }
-        auto [it, made] = a.groupDays.try_emplace({row.groupId, day}, std::array<std::int64_t, 3>{0, r.receivedAt, r.receivedAt});
-        auto& g = it->second;
+        version[1] += success;
+        for (std::int64_t attribute : present) ++a.programAttributes[{row.programId, day, attribute}][success];
+        if (success) return;
+        auto& g = a.groupDays.try_emplace({row.groupId, day}, std::array<std::int64_t, 3>{0, row.receivedAt, row.receivedAt})
+                      .first->second;
         ++g[0];
-        g[1] = std::min(g[1], r.receivedAt);
-        g[2] = std::max(g[2], r.receivedAt);
+        g[1] = std::min(g[1], row.receivedAt);
+        g[2] = std::max(g[2], row.receivedAt);
         ++a.groupOs[{row.groupId, day, os}];
         for (std::int64_t attribute : present) ++a.groupAttributes[{row.groupId, day, attribute}];
     }
@@ -412,7 +444,6 @@ private:
     DictionaryCache& cache_;
     NewRows programs_, groups_, files_, attributes_;
     DictionaryCache fresh_;
-    std::unordered_map<std::int64_t, std::int64_t> moduleAttribute_, imageAttribute_;
     std::vector<std::int64_t> ids_;
 };
 
@@ -441,7 +472,7 @@ void CreateSchema(SqliteDb& db) { db.Exec(SchemaSql(Dialect::Sqlite)); }
 
 void CreateSchema(PgDb& db) {
     Transaction tx(db, true);
-    db.Query("SELECT pg_advisory_xact_lock(CAST(? AS BIGINT))", {std::int64_t{0x6b6f7276}});
+    LockSchema(db);
     db.Exec(SchemaSql(Dialect::Postgres));
     tx.Commit();
 }

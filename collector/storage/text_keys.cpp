@@ -1,9 +1,5 @@
-// Case folding, UTF-8 cleaning and dictionary digests for the store.
+// Case folding and UTF-8 cleaning for the store.
 #include "collector/storage/text_keys.h"
-
-#include <sodium.h>
-
-#include <stdexcept>
 
 namespace collector {
 
@@ -28,6 +24,16 @@ std::string FoldCase(std::string_view text) {
         }
     }
     return out;
+}
+
+std::string SearchKey(std::string_view text) {
+    constexpr std::size_t kMaxKey = 1000;
+    std::string key = FoldCase(text.substr(0, kMaxKey + 4));
+    if (key.size() <= kMaxKey) return key;
+    std::size_t end = kMaxKey;
+    while (end > 0 && (static_cast<unsigned char>(key[end]) & 0xC0) == 0x80) --end;  // not inside a character
+    key.resize(end);
+    return key;
 }
 
 namespace {
@@ -66,22 +72,6 @@ std::string CleanText(std::string_view text) {
         }
     }
     return out;
-}
-
-std::string DigestOf(const std::vector<std::string_view>& fields) {
-    if (sodium_init() < 0) throw std::runtime_error("libsodium cannot start");
-    crypto_generichash_state state;
-    unsigned char digest[16];
-    crypto_generichash_init(&state, nullptr, 0, sizeof digest);
-    for (std::string_view field : fields) {
-        std::string prefix = std::to_string(field.size()) + ':';
-        crypto_generichash_update(&state, reinterpret_cast<const unsigned char*>(prefix.data()), prefix.size());
-        crypto_generichash_update(&state, reinterpret_cast<const unsigned char*>(field.data()), field.size());
-    }
-    crypto_generichash_final(&state, digest, sizeof digest);
-    char hex[sizeof digest * 2 + 1];
-    sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
-    return hex;
 }
 
 }  // namespace collector

@@ -97,6 +97,11 @@ TEST_P(StoreTest, EveryFactComesBackAndEachFileIsStoredOnce) {
     Report hostile = RunOf("demo.exe", 0xC0000142, kNow + 10);
     hostile.modules.push_back({"tab\there.dll", "C:\\a\\b\\", "", "1,0\\N", "", "", "line\nfeed <script>'\"", "A;B"});
     hostile.verdict.push_back({"second", "x.dll", std::string("nul\0byte", 8)});
+    std::string longName;  // beyond what PostgreSQL indexes, and not compressible
+    for (std::mt19937 random(1); longName.size() < 20000;) longName += static_cast<char>('a' + random() % 26);
+    hostile.modules.push_back(File(longName));
+    hostile.modules.push_back(File("x\xFF.dll"));  // invalid UTF-8: both are stored as "x\uFFFD.dll"
+    hostile.modules.push_back(File("x\xFE.dll"));
     std::vector<Report> stored = Insert({RunOf("demo.exe", 0, kNow), hostile, RunOf("other.exe", 0, kNow + 20)});
     std::set<std::int64_t> ids;
     for (const Report& r : stored) ids.insert(r.id);
@@ -109,7 +114,10 @@ TEST_P(StoreTest, EveryFactComesBackAndEachFileIsStoredOnce) {
     EXPECT_EQ(back->exitCode, 0xC0000142u);
     EXPECT_EQ(back->os, "6.1.7601");
     EXPECT_EQ(back->process.description, "Демо");
-    ASSERT_EQ(back->modules.size(), 3u);
+    ASSERT_EQ(back->modules.size(), 6u);
+    EXPECT_EQ(back->modules[3].name, longName);
+    EXPECT_EQ(back->modules[4].name, "x\xEF\xBF\xBD.dll");
+    EXPECT_EQ(back->modules[5].name, back->modules[4].name);
     EXPECT_EQ(back->modules[2].name, "tab\there.dll");
     EXPECT_EQ(back->modules[2].productVersion, "1,0\\N");
     EXPECT_EQ(back->modules[2].description, "line\nfeed <script>'\"");
@@ -119,13 +127,15 @@ TEST_P(StoreTest, EveryFactComesBackAndEachFileIsStoredOnce) {
     ASSERT_EQ(back->verdict.size(), 2u);
     EXPECT_EQ(back->verdict[0].detail, "DllMain вернула FALSE");
     EXPECT_EQ(back->verdict[1].detail, "nul\xEF\xBF\xBD" "byte");  // NUL is not storable in PostgreSQL text
+    EXPECT_NE(back->groupId, 0);
+    EXPECT_EQ(store_->ReportById(stored[0].id)->groupId, 0);
     EXPECT_FALSE(store_->ReportById(12345678));
 
-    // kernel32.dll, ntdll.dll, explorer.exe, the hostile DLL, and each program
-    // as its image and as the launched file (other folder): stored once each.
-    EXPECT_EQ(Count("SELECT COUNT(*) FROM files"), 8);
+    // kernel32.dll, ntdll.dll, explorer.exe, the three hostile DLLs, and each
+    // program as its image and as the launched file (other folder): once each.
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM files"), 10);
     Insert({RunOf("demo.exe", 0, kNow + 30)});
-    EXPECT_EQ(Count("SELECT COUNT(*) FROM files"), 8);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM files"), 10);
 }
 
 TEST_P(StoreTest, GroupsCountRatesTrendsAndNewness) {
