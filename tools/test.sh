@@ -28,7 +28,7 @@ trap stop_everything EXIT
 korvane_wine_start "$build"
 status=0
 ctest --test-dir "$build" -j2 --output-on-failure "$@" || status=$?
-if declare -F korvane_pg_start >/dev/null; then korvane_pg_start "$native"; fi
+if declare -F korvane_pg_start >/dev/null; then korvane_pg_start; fi
 KORVANE_BUILD_DIR="$build" ctest --test-dir "$native" -j2 --output-on-failure "$@" || status=$?
 [ "$status" -eq 0 ] || exit "$status"
 # A short fuzz run of the pure text helpers (natively, with sanitizers); only for the full run.
