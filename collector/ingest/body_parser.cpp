@@ -41,13 +41,18 @@ std::string UnescapePlus(std::string_view body) {
     return raw;
 }
 
-std::vector<std::string_view> SplitFields(std::string_view entry) {
-    std::vector<std::string_view> fields;
+// The parts between the marks; n marks give n + 1 parts.
+std::vector<std::string_view> Split(std::string_view text, char mark) {
+    std::vector<std::string_view> parts;
     std::size_t at = 0;
-    for (std::size_t next; (next = entry.find(kSeparator, at)) != std::string_view::npos; at = next + 1)
-        fields.push_back(entry.substr(at, next - at));
-    fields.push_back(entry.substr(at));
-    return fields;
+    for (std::size_t next; (next = text.find(mark, at)) != std::string_view::npos; at = next + 1)
+        parts.push_back(text.substr(at, next - at));
+    parts.push_back(text.substr(at));
+    return parts;
+}
+
+std::vector<std::string_view> SplitFields(std::string_view entry) {
+    return Split(entry, kSeparator);
 }
 
 bool AllDigits(std::string_view text) {
@@ -64,11 +69,7 @@ std::optional<std::uint32_t> ExitCodeOf(std::string_view digits) {
 
 // Major, minor and build number: "6.1.7601".
 bool IsOsTriple(std::string_view text) {
-    std::vector<std::string_view> parts;
-    std::size_t at = 0;
-    for (std::size_t dot; (dot = text.find('.', at)) != std::string_view::npos; at = dot + 1)
-        parts.push_back(text.substr(at, dot - at));
-    parts.push_back(text.substr(at));
+    std::vector<std::string_view> parts = Split(text, '.');
     if (parts.size() != 3) return false;
     for (std::string_view part : parts)
         if (!AllDigits(part)) return false;
@@ -140,35 +141,18 @@ std::optional<Head> ReadHead(std::string_view body) {
     return std::nullopt;
 }
 
-// The entries after "&files=": each line ends in a line feed; "&modules=" and
-// "&verdict=" open their pieces at the start of a line (or stand at the end,
-// for an empty piece).
-struct Lines {
-    std::vector<std::string_view> lines;  // each without its line feed
-    std::string_view tail;                // what follows the last line feed
-};
-
-Lines SplitLines(std::string_view text) {
-    Lines result;
-    std::size_t at = 0;
-    for (std::size_t end; (end = text.find('\n', at)) != std::string_view::npos; at = end + 1)
-        result.lines.push_back(text.substr(at, end - at));
-    result.tail = text.substr(at);
-    return result;
-}
-
 std::string EntryError(std::string_view piece, std::size_t index, std::size_t fields) {
     return "entry " + std::to_string(index + 1) + " of \"" + std::string(piece) + "\" is not " +
            std::to_string(fields) + " fields joined by \";\" (a field holds a separator or a line feed)";
 }
 
+// The entries after "&files=": each line ends in a line feed; "&modules=" and
+// "&verdict=" open their pieces at the start of a line (or stand at the end,
+// for an empty piece).
 class TailReader {
 public:
-    TailReader(std::string_view tail, Report& report) : report_(report) {
-        Lines split = SplitLines(tail);
-        lines_ = split.lines;
-        lines_.push_back(split.tail);  // the last "line" has no line feed
-    }
+    // The last of the lines is what follows the last line feed.
+    TailReader(std::string_view tail, Report& report) : report_(report), lines_(Split(tail, '\n')) {}
 
     std::string Read() {
         std::optional<std::size_t> modulesAt = PieceStart(kModules, 0);

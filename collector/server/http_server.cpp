@@ -10,6 +10,7 @@
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 
+#include <cstdio>
 #include <optional>
 
 namespace collector {
@@ -43,7 +44,9 @@ public:
         : shared_(std::move(shared)), peer_(std::move(peer)) {
         std::lock_guard lock(shared_->mutex);
         std::size_t& mine = shared_->openPerClient[peer_];
-        taken_ = shared_->open < shared_->limits.connections && mine < shared_->limits.connectionsPerClient;
+        // A trusted proxy brings many clients over its connections.
+        const bool proxy = !shared_->trustedProxy.empty() && peer_ == shared_->trustedProxy;
+        taken_ = shared_->open < shared_->limits.connections && (proxy || mine < shared_->limits.connectionsPerClient);
         if (taken_) {
             ++shared_->open;
             ++mine;
@@ -150,9 +153,19 @@ private:
             return shared_->ingest(std::move(request.body()), client, MakeReply());
         }
         net::post(shared_->webThreads, [self = shared_from_this(), request = std::move(request), client]() {
-            Response response = self->shared_->web(request, client);
-            self->MakeReply()(std::move(response));
+            self->MakeReply()(self->WebResponse(request, client));
         });
+    }
+
+    // A page whose query fails (the store gone, say) is an error page, not
+    // the end of the service.
+    Response WebResponse(const Request& request, const std::string& client) {
+        try {
+            return shared_->web(request, client);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "korvane-collector: %s failed: %s\n", std::string(request.target()).c_str(), error.what());
+            return TextResponse(http::status::internal_server_error, "the page could not be made");
+        }
     }
 
     Reply MakeReply() {
