@@ -107,11 +107,11 @@ struct Head {
 };
 
 // The head read with P ending at the "&exitcode=" at `at`, if it fits there.
-std::optional<Head> HeadEndingAt(std::string_view line, std::size_t at) {
+std::optional<Head> HeadEndingAt(std::string_view body, std::size_t at) {
     Head head;
-    head.process = line.substr(kProcess.size(), at - kProcess.size());
+    head.process = body.substr(kProcess.size(), at - kProcess.size());
     if (SplitFields(head.process).size() != 8) return std::nullopt;
-    std::string_view rest = line.substr(at + kExitCode.size());
+    std::string_view rest = body.substr(at + kExitCode.size());
     std::size_t digitsEnd = rest.find('&');
     if (digitsEnd == std::string_view::npos) return std::nullopt;
     std::optional<std::uint32_t> code = ExitCodeOf(rest.substr(0, digitsEnd));

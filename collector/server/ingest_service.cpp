@@ -49,15 +49,17 @@ void IngestService::Accept(std::string body, const std::string& client, Reply re
     ParsedBody parsed = ParseUploadBody(body);
     if (!parsed.report) return reply(TextResponse(http::status::bad_request, "malformed report: " + parsed.reason));
     parsed.report->receivedAt = static_cast<std::int64_t>(std::time(nullptr));
-    {
-        std::lock_guard lock(mutex_);
-        if (queue_.size() < options_.queueReports && !stopping_) {
-            queue_.push_back({std::move(*parsed.report), std::move(reply)});
-            wake_.notify_one();
-            return;
-        }
+    std::unique_lock lock(mutex_);
+    if (stopping_) {
+        lock.unlock();
+        return reply(WithRetryAfter(http::status::service_unavailable, "the collector is stopping", 30));
     }
-    reply(WithRetryAfter(http::status::service_unavailable, "too many reports waiting to be stored", 5));
+    if (queue_.size() >= options_.queueReports) {
+        lock.unlock();
+        return reply(WithRetryAfter(http::status::service_unavailable, "too many reports waiting to be stored", 5));
+    }
+    queue_.push_back({std::move(*parsed.report), std::move(reply)});
+    wake_.notify_one();
 }
 
 void IngestService::WriterLoop() {
