@@ -21,6 +21,9 @@ constexpr const char* kUsage =
     "  --secure-cookie             the page is served over HTTPS by that proxy\n"
     "  --rate N  --burst N         reports a second and in a burst per client address (10, 60; 0: no limit)\n"
     "  --queue N                   reports waiting for storage before 503 (1000)\n"
+    "  --batch N                   reports stored in one transaction at most (200)\n"
+    "  --header-seconds N          time for a request's header (10)\n"
+    "  --body-seconds N            time for a request's body (60)\n"
     "  --connections N             open connections in all (1024)\n"
     "  --connections-per-client N  open connections per client address (32)\n"
     "  --threads N                 network threads (2)\n";
@@ -31,6 +34,13 @@ bool ReadNumber(const std::string& text, Number& out, Number low, Number high) {
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) return false;
     out = value;
+    return true;
+}
+
+bool Seconds(const std::string& text, std::chrono::seconds& out) {
+    int seconds = 0;
+    if (!ReadNumber(text, seconds, 1, 3600)) return false;
+    out = std::chrono::seconds(seconds);
     return true;
 }
 
@@ -53,6 +63,10 @@ std::map<std::string, Setter> ValueOptions() {
         {"--burst", [](ServerOptions& o, const std::string& v) { return ReadNumber(v, o.ingest.burstPerClient, 1.0, 1e9); }},
         {"--queue", [](ServerOptions& o, const std::string& v) {
              return ReadNumber<std::size_t>(v, o.ingest.queueReports, 1, 1000000); }},
+        {"--batch", [](ServerOptions& o, const std::string& v) {
+             return ReadNumber<std::size_t>(v, o.ingest.batchReports, 1, 100000); }},
+        {"--header-seconds", [](ServerOptions& o, const std::string& v) { return Seconds(v, o.limits.headerTime); }},
+        {"--body-seconds", [](ServerOptions& o, const std::string& v) { return Seconds(v, o.limits.bodyTime); }},
         {"--connections", [](ServerOptions& o, const std::string& v) {
              return ReadNumber<std::size_t>(v, o.limits.connections, 1, 1000000); }},
         {"--connections-per-client", [](ServerOptions& o, const std::string& v) {

@@ -66,13 +66,26 @@ std::string EscapeHtml(std::string_view text) {
     result.reserve(text.size() + text.size() / 8);
     for (const char c : ValidUtf8(text)) {
         switch (c) {
-        case '&': result += "&amp;"; break;
-        case '<': result += "&lt;"; break;
-        case '>': result += "&gt;"; break;
-        case '"': result += "&quot;"; break;
-        case '\'': result += "&#39;"; break;
-        case '\0': result += kReplacement; break;
-        default: result += c;
+            case '&':
+                result += "&amp;";
+                break;
+            case '<':
+                result += "&lt;";
+                break;
+            case '>':
+                result += "&gt;";
+                break;
+            case '"':
+                result += "&quot;";
+                break;
+            case '\'':
+                result += "&#39;";
+                break;
+            case '\0':
+                result += kReplacement;
+                break;
+            default:
+                result += c;
         }
     }
     return result;
@@ -145,8 +158,8 @@ std::string EncodeQueryComponent(std::string_view text) {
     std::string result;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
-            c == '-' || c == '_' || c == '.' || c == '~') {
+        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') || c == '-' ||
+            c == '_' || c == '.' || c == '~') {
             result += c;
         } else {
             result += '%';

@@ -57,9 +57,11 @@ std::string SummaryJson(const GroupSummary& group) {
         .Time("firstSeen", group.firstSeen)
         .Time("lastSeen", group.lastSeen)
         .Flag("isNew", group.isNew)
-        .Raw("perDay", JsonArray(group.perDay, [](const DayCount& day) {
-                 return JsonObject().Text("day", IsoDateText(day.day)).Number("count", day.count).Done();
-             }))
+        .Raw("perDay",
+             JsonArray(group.perDay,
+                       [](const DayCount& day) {
+                           return JsonObject().Text("day", IsoDateText(day.day)).Number("count", day.count).Done();
+                       }))
         .Raw("osVersions", JsonArray(group.osVersions, [](const auto& os) {
                  return JsonObject().Text("os", os.first).Number("count", os.second).Done();
              }));
@@ -133,13 +135,15 @@ std::string ReportJson(const Report& report) {
     return ExitCode(object, report.exitCode)
         .Text("os", report.os)
         .Flag("success", IsSuccess(report))
-        .Raw("verdict", JsonArray(report.verdict, [](const Finding& finding) {
-                 return JsonObject()
-                     .Text("kind", finding.kind)
-                     .Text("module", finding.module)
-                     .Text("detail", finding.detail)
-                     .Done();
-             }))
+        .Number("groupId", report.groupId)
+        .Raw("verdict", JsonArray(report.verdict,
+                                  [](const Finding& finding) {
+                                      return JsonObject()
+                                          .Text("kind", finding.kind)
+                                          .Text("module", finding.module)
+                                          .Text("detail", finding.detail)
+                                          .Done();
+                                  }))
         .Raw("files", JsonArray(report.files, EntryJson))
         .Raw("modules", JsonArray(report.modules, EntryJson))
         .Done();
@@ -150,14 +154,14 @@ std::string FailureModulesJson(const std::vector<DiffRow>& rows) { return JsonAr
 std::string ErrorJson(const std::string& message) { return JsonObject().Text("error", message).Done(); }
 
 std::string ReportsCsv(const std::vector<ReportSummary>& reports) {
-    std::string csv = "\xEF\xBB\xBFid,receivedAt,program,programVersion,os,exitCode,exitCodeHex,findingKind,"
-                      "findingModule,groupId\r\n";
+    std::string csv =
+        "\xEF\xBB\xBFid,receivedAt,program,programVersion,os,exitCode,exitCodeHex,findingKind,"
+        "findingModule,groupId\r\n";
     for (const ReportSummary& report : reports) {
-        csv += std::to_string(report.id) + "," + IsoTimeText(report.receivedAt) + "," + CsvCell(report.program) +
-               "," + CsvCell(report.programVersion) + "," + CsvCell(report.os) + "," +
-               std::to_string(report.exitCode) + "," + HexExitCode(report.exitCode) + "," +
-               CsvCell(report.findingKind) + "," + CsvCell(report.findingModule) + "," +
-               std::to_string(report.groupId) + "\r\n";
+        csv += std::to_string(report.id) + "," + IsoTimeText(report.receivedAt) + "," + CsvCell(report.program) + "," +
+               CsvCell(report.programVersion) + "," + CsvCell(report.os) + "," + std::to_string(report.exitCode) + "," +
+               HexExitCode(report.exitCode) + "," + CsvCell(report.findingKind) + "," + CsvCell(report.findingModule) +
+               "," + std::to_string(report.groupId) + "\r\n";
     }
     return csv;
 }

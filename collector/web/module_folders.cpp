@@ -44,8 +44,8 @@ std::string WindowsRelative(std::string_view folder) {
 
 bool IsProgramFolder(std::string_view folder) {
     static constexpr std::array<std::string_view, 7> kPlaceholders = {
-        "%programfiles%", "%programfiles_x86%", "%programfiles_common%", "%programfiles_common_x86%",
-        "%programs%",     "%startmenu%",        "%startup%",
+        "%programfiles%", "%programfiles_x86%", "%programfiles_common%", "%programfiles_common_x86%", "%programs%",
+        "%startmenu%",    "%startup%",
     };
     for (const std::string_view placeholder : kPlaceholders) {
         if (IsInside(folder, placeholder)) return true;

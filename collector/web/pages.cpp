@@ -18,6 +18,7 @@ namespace {
 std::string E(std::string_view text) { return EscapeHtml(text); }
 
 std::string Cell(std::string_view text) { return "<td>" + E(text) + "</td>"; }
+std::string NoWrapCell(std::string_view text) { return "<td class=\"nowrap\">" + E(text) + "</td>"; }
 std::string NumberCell(std::int64_t value) { return "<td class=\"num\">" + std::to_string(value) + "</td>"; }
 std::string HeaderRow(std::initializer_list<std::string_view> names) {
     std::string row = "<tr>";
@@ -31,7 +32,9 @@ std::string Link(const std::string& href, std::string_view text) {
 std::string Document(const std::string& title, const std::string& nav, const std::string& body) {
     return "<!DOCTYPE html>\n<html lang=\"ru\"><head><meta charset=\"utf-8\">"
            "<meta name=\"viewport\" content=\"width=device-width\">"
-           "<title>" + E(title) + " — Korvane</title>"
+           "<title>" +
+           E(title) +
+           " — Korvane</title>"
            "<link rel=\"stylesheet\" href=\"/static/style.css\"></head><body>" +
            nav + "<main><h1>" + E(title) + "</h1>" + body + "</main></body></html>\n";
 }
@@ -54,9 +57,7 @@ std::string PeriodQuery(const Period& period) {
     return query;
 }
 
-std::string WithQuery(std::string path, const std::string& query) {
-    return query.empty() ? path : path + "?" + query;
-}
+std::string WithQuery(std::string path, const std::string& query) { return query.empty() ? path : path + "?" + query; }
 
 std::string DateInput(const char* name, const char* label, std::int64_t value) {
     return std::string("<label>") + label + " <input type=\"date\" name=\"" + name + "\" value=\"" +
@@ -65,8 +66,8 @@ std::string DateInput(const char* name, const char* label, std::int64_t value) {
 
 // The period chooser: a GET form, it changes nothing.
 std::string PeriodForm(const std::string& action, const Period& period) {
-    return "<form class=\"filter\" method=\"get\" action=\"" + action + "\">" +
-           DateInput("since", "С", period.since) + DateInput("until", "по", period.until ? period.until - 1 : 0) +
+    return "<form class=\"filter\" method=\"get\" action=\"" + action + "\">" + DateInput("since", "С", period.since) +
+           DateInput("until", "по", period.until ? period.until - 1 : 0) +
            "<button type=\"submit\">Показать</button></form>";
 }
 
@@ -100,8 +101,8 @@ std::string GroupTitle(const GroupKey& key) {
 }
 
 std::string ShareCell(std::int64_t count, std::int64_t total, double share) {
-    return "<td class=\"num\">" + std::to_string(count) + " из " + std::to_string(total) + " (" +
-           PercentText(share) + ")</td>";
+    return "<td class=\"num\">" + std::to_string(count) + " из " + std::to_string(total) + " (" + PercentText(share) +
+           ")</td>";
 }
 
 std::string PValueText(double p) {
@@ -112,33 +113,32 @@ std::string PValueText(double p) {
 
 std::string FileEntryCells(const FileEntry& entry) {
     return Cell(entry.name) + Cell(entry.folder) + "<td class=\"num\">" + E(entry.size) + "</td>" +
-           Cell(entry.productVersion) + Cell(entry.created) + Cell(entry.modified) + Cell(entry.description) +
-           Cell(entry.company);
+           Cell(entry.productVersion) + NoWrapCell(entry.created) + NoWrapCell(entry.modified) +
+           Cell(entry.description) + Cell(entry.company);
 }
 
 constexpr const char* kWritableMark = "папка доступна пользователю на запись";
 
 std::string FileTable(const std::vector<FileEntry>& entries) {
     if (entries.empty()) return "<p>Нет.</p>";
-    std::string table = "<table class=\"files\">" +
-                        HeaderRow({"Имя", "Папка", "Размер", "Версия", "Создан", "Изменён", "Описание",
-                                   "Компания", "Расположение"});
+    std::string table = "<table class=\"files\">" + HeaderRow({"Имя", "Папка", "Размер", "Версия", "Создан", "Изменён",
+                                                               "Описание", "Компания", "Расположение"});
     for (const FileEntry& entry : entries) {
         const bool writable = IsUserWritableFolder(entry.folder);
-        table += std::string(writable ? "<tr class=\"writable\">" : "<tr>") + FileEntryCells(entry) +
-                 "<td>" + (writable ? std::string("⚠ ") + kWritableMark : std::string()) + "</td></tr>";
+        table += std::string(writable ? "<tr class=\"writable\">" : "<tr>") + FileEntryCells(entry) + "<td>" +
+                 (writable ? std::string("⚠ ") + kWritableMark : std::string()) + "</td></tr>";
     }
     return table + "</table>";
 }
 
 std::string ReportTable(const std::vector<ReportSummary>& reports) {
     if (reports.empty()) return "<p>Отчётов нет.</p>";
-    std::string table = "<table>" + HeaderRow({"№", "Получен", "Программа", "Версия", "Windows", "Код выхода",
-                                               "Находка", "Группа"});
+    std::string table =
+        "<table>" + HeaderRow({"№", "Получен", "Программа", "Версия", "Windows", "Код выхода", "Находка", "Группа"});
     for (const ReportSummary& report : reports) {
         table += "<tr><td>" + Link("/reports/" + std::to_string(report.id), std::to_string(report.id)) + "</td>" +
-                 Cell(DateTimeText(report.receivedAt)) + Cell(report.program) + Cell(report.programVersion) +
-                 Cell(report.os) + Cell(ExitCodeText(report.exitCode)) +
+                 NoWrapCell(DateTimeText(report.receivedAt)) + Cell(report.program) + Cell(report.programVersion) +
+                 Cell(report.os) + NoWrapCell(ExitCodeText(report.exitCode)) +
                  Cell(FindingText(report.findingKind, report.findingModule)) + "<td>" +
                  (report.groupId ? Link("/groups/" + std::to_string(report.groupId), "группа") : "успешный запуск") +
                  "</td></tr>";
@@ -148,8 +148,8 @@ std::string ReportTable(const std::vector<ReportSummary>& reports) {
 
 std::string DiffTable(const std::vector<DiffRow>& rows, const char* controlName) {
     if (rows.empty()) return "<p>Ни один признак не отличает эти отказы заметно.</p>";
-    std::string table = "<table>" + HeaderRow({"Признак", "Значение", "В отказах", controlName, "Разница",
-                                               "p (с поправкой)"});
+    std::string table =
+        "<table>" + HeaderRow({"Признак", "Значение", "В отказах", controlName, "Разница", "p (с поправкой)"});
     for (const DiffRow& row : rows) {
         const double points = std::round((row.groupShare - row.controlShare) * 1000) / 10;
         char difference[32];
@@ -189,19 +189,19 @@ std::string FilterQuery(const ReportFilter& filter) {
 }
 
 std::string GroupsPage(const std::vector<GroupSummary>& groups, const Period& period, const PageFrame& frame) {
-    std::string body = PeriodForm("/", period) + "<p>" + E(PeriodText(period)) + ": групп " +
-                       std::to_string(groups.size()) + ".</p>";
+    std::string body =
+        PeriodForm("/", period) + "<p>" + E(PeriodText(period)) + ": групп " + std::to_string(groups.size()) + ".</p>";
     if (groups.empty()) return Page("Группы отказов", body + "<p>Отказов за этот период нет.</p>", frame);
-    body += "<table>" + HeaderRow({"Программа", "Версия", "Код выхода", "Находка", "Отказов", "Доля отказов",
-                                   "По дням", "Впервые", "Последний", ""});
+    body += "<table>" + HeaderRow({"Программа", "Версия", "Код выхода", "Находка", "Отказов", "Доля отказов", "По дням",
+                                   "Впервые", "Последний", ""});
     for (const GroupSummary& group : groups) {
         const std::string href = WithQuery("/groups/" + std::to_string(group.id), PeriodQuery(period));
         body += "<tr><td>" + Link(href, group.key.program) + "</td>" + Cell(group.key.programVersion) +
-                Cell(ExitCodeText(group.key.exitCode)) +
+                NoWrapCell(ExitCodeText(group.key.exitCode)) +
                 Cell(FindingText(group.key.findingKind, group.key.findingModule)) + NumberCell(group.count) +
                 "<td class=\"num\">" + PercentText(group.failureRate) + " из " + std::to_string(group.versionRuns) +
-                "</td><td>" + SparklineSvg(PlotDays(group, period)) + "</td>" + Cell(DateTimeText(group.firstSeen)) +
-                Cell(DateTimeText(group.lastSeen)) + "<td>" +
+                "</td><td>" + SparklineSvg(PlotDays(group, period)) + "</td>" +
+                NoWrapCell(DateTimeText(group.firstSeen)) + NoWrapCell(DateTimeText(group.lastSeen)) + "<td>" +
                 (group.isNew ? "<span class=\"new\">новая</span>" : "") + "</td></tr>";
     }
     return Page("Группы отказов", body + "</table>", frame);
@@ -219,15 +219,16 @@ std::string GroupPage(const GroupDetail& group, const Period& period, const Page
             " запусков этой версии</dd><dt>Впервые</dt><dd>" + DateTimeText(summary.firstSeen) +
             "</dd><dt>Последний</dt><dd>" + DateTimeText(summary.lastSeen) + "</dd><dt>Версии Windows</dt><dd>";
     for (std::size_t i = 0; i < summary.osVersions.size(); ++i) {
-        body += (i ? ", " : "") + E(summary.osVersions[i].first) + " (" +
-                std::to_string(summary.osVersions[i].second) + ")";
+        body += (i ? ", " : "") + E(summary.osVersions[i].first) + " (" + std::to_string(summary.osVersions[i].second) +
+                ")";
     }
     body += "</dd></dl>";
     body += "<h2>Отчётов за день</h2>" + DailyBarsSvg(PlotDays(summary, period));
     body += "<h2>Что отличает эти отказы</h2>";
     if (group.controlIsAllPrograms) {
-        body += "<p class=\"note\">Успешных запусков этой программы слишком мало: для сравнения взяты успешные "
-                "запуски всех программ.</p>";
+        body +=
+            "<p class=\"note\">Успешных запусков этой программы слишком мало: для сравнения взяты успешные "
+            "запуски всех программ.</p>";
     }
     body += DiffTable(group.differs, group.controlIsAllPrograms ? "В успешных запусках всех программ"
                                                                 : "В успешных запусках программы");
@@ -239,14 +240,14 @@ std::string GroupPage(const GroupDetail& group, const Period& period, const Page
     return Page("Группа: " + GroupTitle(summary.key), body, frame);
 }
 
-std::string ReportPage(const Report& report, std::int64_t groupId, const PageFrame& frame) {
+std::string ReportPage(const Report& report, const PageFrame& frame) {
     std::string body = "<dl><dt>Получен</dt><dd>" + DateTimeText(report.receivedAt) +
                        " (UTC)</dd><dt>Код выхода</dt><dd>" + ExitCodeText(report.exitCode) +
                        "</dd><dt>Windows</dt><dd>" + E(report.os) + "</dd><dt>Итог</dt><dd>";
     if (IsSuccess(report)) {
         body += "успешный запуск";
-    } else if (groupId) {
-        body += Link("/groups/" + std::to_string(groupId), "отказ, группа " + GroupTitle(SignatureOf(report)));
+    } else if (report.groupId) {
+        body += Link("/groups/" + std::to_string(report.groupId), "отказ, группа " + GroupTitle(SignatureOf(report)));
     } else {
         body += "отказ: " + E(GroupTitle(SignatureOf(report)));
     }
@@ -264,21 +265,22 @@ std::string ReportPage(const Report& report, std::int64_t groupId, const PageFra
     const auto writable = std::count_if(report.modules.begin(), report.modules.end(),
                                         [](const FileEntry& entry) { return IsUserWritableFolder(entry.folder); });
     body += "<h2>Запущенные процессы (" + std::to_string(report.files.size()) + ")</h2>" + FileTable(report.files);
-    body += "<h2>Модули (" + std::to_string(report.modules.size()) + ")</h2><p class=\"note\">Из папок, доступных "
-            "пользователю на запись, загружено модулей: " + std::to_string(writable) +
+    body += "<h2>Модули (" + std::to_string(report.modules.size()) +
+            ")</h2><p class=\"note\">Из папок, доступных "
+            "пользователю на запись, загружено модулей: " +
+            std::to_string(writable) +
             ". Защищёнными считаются только папки системы, Windows и Program Files (%SYSTEM%, %WIN%, "
             "%PROGRAMFILES%, … и их полные пути), кроме общих для записи (Temp, Tasks, spool\\drivers\\color); "
             "профиль пользователя, %APPDATA%, %LOCAL_APPDATA%, %DESKTOP%, временные и все прочие папки — "
-            "доступны на запись.</p>" + FileTable(report.modules);
+            "доступны на запись.</p>" +
+            FileTable(report.modules);
     return Page("Отчёт № " + std::to_string(report.id) + ": " + report.process.name, body, frame);
 }
 
-std::string ReportsPage(const ReportFilter& filter, const std::vector<ReportSummary>& reports,
-                        const PageFrame& frame) {
+std::string ReportsPage(const ReportFilter& filter, const std::vector<ReportSummary>& reports, const PageFrame& frame) {
     std::string body = "<form class=\"filter\" method=\"get\" action=\"/reports\">" +
                        TextInput("program", "Программа", filter.program) +
-                       TextInput("module", "Модуль", filter.module) +
-                       TextInput("company", "Компания", filter.company) +
+                       TextInput("module", "Модуль", filter.module) + TextInput("company", "Компания", filter.company) +
                        TextInput("image", "Запущенный процесс", filter.image) +
                        TextInput("exitcode", "Код выхода", filter.exitCode ? HexExitCode(*filter.exitCode) : "") +
                        DateInput("since", "С", filter.period.since) +
@@ -291,9 +293,11 @@ std::string ReportsPage(const ReportFilter& filter, const std::vector<ReportSumm
             (reports.size() == filter.limit ? " (показаны первые)" : "") + ". " +
             Link(WithQuery("/reports.csv", query), "Скачать CSV") + "</p>" + ReportTable(reports);
     if (reports.size() == filter.limit) {
-        body += "<p>" + Link("/reports?" + query + (query.empty() ? "" : "&") +
-                                 "offset=" + std::to_string(filter.offset + filter.limit),
-                             "Следующие") + "</p>";
+        body += "<p>" +
+                Link("/reports?" + query + (query.empty() ? "" : "&") +
+                         "offset=" + std::to_string(filter.offset + filter.limit),
+                     "Следующие") +
+                "</p>";
     }
     return Page("Отчёты", body, frame);
 }
@@ -301,7 +305,8 @@ std::string ReportsPage(const ReportFilter& filter, const std::vector<ReportSumm
 std::string FailureModulesPage(const std::vector<DiffRow>& rows, const Period& period, const PageFrame& frame) {
     std::string body = PeriodForm("/modules", period) +
                        "<p>Модули, присутствие которых сопровождает отказы сразу многих программ (внедрённая "
-                       "библиотека, устаревшая среда выполнения), " + E(PeriodText(period)) + ".</p>";
+                       "библиотека, устаревшая среда выполнения), " +
+                       E(PeriodText(period)) + ".</p>";
     if (rows.empty()) return Page("Модули и отказы", body + "<p>Таких модулей нет.</p>", frame);
     body += "<table>" + HeaderRow({"Модуль", "Программ", "В отказах", "В успешных запусках", "p (с поправкой)"});
     for (const DiffRow& row : rows) {
@@ -336,8 +341,8 @@ main{padding:8px 16px}
 h1{font-size:20px}h2{font-size:16px;margin-top:24px}
 table{border-collapse:collapse;background:#fff;margin:8px 0}
 th,td{border:1px solid #ccc;padding:3px 6px;text-align:left;vertical-align:top;overflow-wrap:anywhere}
-th{background:#e8ecf0}
-td.num{text-align:right;white-space:nowrap}
+th{background:#e8ecf0;white-space:nowrap}
+td.num{text-align:right;white-space:nowrap}td.nowrap,.new{white-space:nowrap}
 tr.writable td{background:#fff1d6}
 .new{background:#b03030;color:#fff;border-radius:3px;padding:0 4px}
 .note{color:#555}.error{color:#b03030;font-weight:600}

@@ -18,10 +18,8 @@ struct PageFrame {
 
 std::string GroupsPage(const std::vector<GroupSummary>& groups, const Period& period, const PageFrame& frame);
 std::string GroupPage(const GroupDetail& group, const Period& period, const PageFrame& frame);
-// groupId: the report's failure group, 0 for a success or when not known.
-std::string ReportPage(const Report& report, std::int64_t groupId, const PageFrame& frame);
-std::string ReportsPage(const ReportFilter& filter, const std::vector<ReportSummary>& reports,
-                        const PageFrame& frame);
+std::string ReportPage(const Report& report, const PageFrame& frame);
+std::string ReportsPage(const ReportFilter& filter, const std::vector<ReportSummary>& reports, const PageFrame& frame);
 std::string FailureModulesPage(const std::vector<DiffRow>& rows, const Period& period, const PageFrame& frame);
 std::string LoginPage(const std::string& csrfToken, const std::string& next, const std::string& message);
 // A page without the navigation (before login, or for errors).

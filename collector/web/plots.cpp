@@ -25,8 +25,7 @@ std::int64_t MaxCount(const std::vector<DayCount>& days) {
 
 }  // namespace
 
-std::vector<DayCount> ContinuousDays(const std::vector<DayCount>& perDay, std::int64_t firstDay,
-                                     std::int64_t lastDay) {
+std::vector<DayCount> ContinuousDays(const std::vector<DayCount>& perDay, std::int64_t firstDay, std::int64_t lastDay) {
     std::map<std::int64_t, std::int64_t> counts;
     for (const DayCount& day : perDay) counts[day.day - day.day % kSecondsPerDay] += day.count;
     firstDay -= firstDay % kSecondsPerDay;
@@ -46,8 +45,8 @@ std::string SparklineSvg(const std::vector<DayCount>& days) {
     std::string svg = "<svg class=\"spark\" width=\"120\" height=\"24\" viewBox=\"0 0 120 24\" role=\"img\">";
     const std::int64_t max = MaxCount(days);
     if (!days.empty()) {
-        svg += "<title>по дням с " + DateText(days.front().day) + " по " + DateText(days.back().day) +
-               ", наибольшее " + std::to_string(max) + "</title>";
+        svg += "<title>по дням с " + DateText(days.front().day) + " по " + DateText(days.back().day) + ", наибольшее " +
+               std::to_string(max) + "</title>";
     }
     std::string points;
     for (std::size_t i = 0; i < days.size(); ++i) {
@@ -71,8 +70,8 @@ std::string DailyBarsSvg(const std::vector<DayCount>& days) {
                       "\" viewBox=\"0 0 " + Number(width) + " " + Number(height) + "\" role=\"img\">" +
                       "<title>Отчётов за день</title>";
     const double baseline = kTop + kPlotHeight;
-    svg += "<line x1=\"" + Number(kLeft) + "\" y1=\"" + Number(baseline) + "\" x2=\"" + Number(width - 5) +
-           "\" y2=\"" + Number(baseline) + "\" stroke=\"#444\"/>";
+    svg += "<line x1=\"" + Number(kLeft) + "\" y1=\"" + Number(baseline) + "\" x2=\"" + Number(width - 5) + "\" y2=\"" +
+           Number(baseline) + "\" stroke=\"#444\"/>";
     svg += "<text x=\"" + Number(kLeft - 4) + "\" y=\"" + Number(kTop + 10) +
            "\" text-anchor=\"end\" font-size=\"11\">" + std::to_string(max) + "</text>";
     svg += "<text x=\"" + Number(kLeft - 4) + "\" y=\"" + Number(baseline) +

@@ -19,7 +19,7 @@ CivilTime ToCivil(std::int64_t seconds) {
     const sys_days day = floor<days>(time);
     const year_month_day date{day};
     const hh_mm_ss clock{time - day};
-    return {int(date.year()), int(unsigned(date.month())), int(unsigned(date.day())),
+    return {int(date.year()),           int(unsigned(date.month())),  int(unsigned(date.day())),
             int(clock.hours().count()), int(clock.minutes().count()), int(clock.seconds().count())};
 }
 

@@ -62,6 +62,10 @@ Target ParseTarget(std::string_view target) {
     return parsed;
 }
 
+Target TargetOf(const WebApp::Request& request) {
+    return ParseTarget(std::string_view(request.target().data(), request.target().size()));
+}
+
 std::string CookieValue(const WebApp::Request& request, std::string_view name) {
     const auto [first, last] = request.equal_range(http::field::cookie);
     for (auto field = first; field != last; ++field) {
@@ -198,29 +202,19 @@ std::string Cookie(std::string_view name, const std::string& value, std::string_
            "; HttpOnly; SameSite=Strict" + (secure ? "; Secure" : "");
 }
 
-// The groups' ids in the day of a report, to link a report to its group.
-std::int64_t GroupIdOf(Store& store, const Report& report) {
-    if (IsSuccess(report)) return 0;
-    const std::int64_t day = report.receivedAt / kSecondsPerDay * kSecondsPerDay;
-    const GroupKey key = SignatureOf(report);
-    for (const GroupSummary& group : store.Groups({day, day + kSecondsPerDay})) {
-        if (group.key == key) return group.id;
-    }
-    return 0;
-}
-
 }  // namespace
 
 WebApp::WebApp(Store& store, WebSettings settings) : store_(store), settings_(settings) {}
 
 WebApp::Response WebApp::Handle(const Request& request, std::string_view client) {
-    const std::string path = ParseTarget(std::string_view(request.target().data(), request.target().size())).path;
+    const std::string path = TargetOf(request).path;
     try {
         if (path == "/static/style.css") {
             WebApp::Response response = Reply(request, http::status::ok, "text/css; charset=utf-8", kStyleSheet);
             response.set(http::field::cache_control, "max-age=3600");
             return response;
         }
+        if (path == "/favicon.ico") return Reply(request, http::status::not_found, "text/plain; charset=utf-8", "");
         if (path == "/login") {
             if (request.method() == http::verb::post) return Login(request, client);
             return LoginForm(request, "", http::status::ok);
@@ -233,9 +227,8 @@ WebApp::Response WebApp::Handle(const Request& request, std::string_view client)
         }
         if (path == "/logout" && request.method() == http::verb::post) return Logout(request, *session);
         if (request.method() != http::verb::get) {
-            WebApp::Response response =
-                Html(request, MessagePage("Метод не разрешён", "Здесь только просмотр."),
-                     http::status::method_not_allowed);
+            WebApp::Response response = Html(request, MessagePage("Метод не разрешён", "Здесь только просмотр."),
+                                             http::status::method_not_allowed);
             response.set(http::field::allow, "GET");
             return response;
         }
@@ -246,14 +239,15 @@ WebApp::Response WebApp::Handle(const Request& request, std::string_view client)
                     http::status::bad_request);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "korvane-collector: %s: %s\n", path.c_str(), error.what());
-        if (IsMachineRoute(path)) return Json(request, ErrorJson("internal error"), http::status::internal_server_error);
+        if (IsMachineRoute(path))
+            return Json(request, ErrorJson("internal error"), http::status::internal_server_error);
         return Html(request, MessagePage("Ошибка сервера", "Запрос не выполнен: ошибка хранилища."),
                     http::status::internal_server_error);
     }
 }
 
 WebApp::Response WebApp::Route(const Request& request, const Session& session) {
-    const Target target = ParseTarget(std::string_view(request.target().data(), request.target().size()));
+    const Target target = TargetOf(request);
     const PageFrame frame{FormToken(session.key, session.token)};
     const std::string& path = target.path;
     const auto idAfter = [&](std::string_view prefix) -> std::optional<std::int64_t> {
@@ -284,14 +278,16 @@ WebApp::Response WebApp::Route(const Request& request, const Session& session) {
         response.set(http::field::content_disposition, "attachment; filename=\"reports.csv\"");
         return response;
     }
+    // A group's own page covers its whole life unless a period is asked for:
+    // a report's page links there whatever its age.
     if (const auto id = idAfter("/groups/")) {
-        const Period period = PeriodFrom(target, true);
+        const Period period = PeriodFrom(target, false);
         if (const auto group = store_.Group(*id, period)) return Html(request, GroupPage(*group, period, frame));
     } else if (const auto id = idAfter("/api/groups/")) {
-        if (const auto group = store_.Group(*id, PeriodFrom(target, true))) return Json(request, GroupJson(*group));
+        if (const auto group = store_.Group(*id, PeriodFrom(target, false))) return Json(request, GroupJson(*group));
     } else if (const auto id = idAfter("/reports/")) {
         if (const auto report = store_.ReportById(*id)) {
-            return Html(request, ReportPage(*report, GroupIdOf(store_, *report), frame));
+            return Html(request, ReportPage(*report, frame));
         }
     } else if (const auto id = idAfter("/api/reports/")) {
         if (const auto report = store_.ReportById(*id)) return Json(request, ReportJson(*report));
@@ -314,18 +310,23 @@ std::optional<WebApp::Session> WebApp::CurrentSession(const Request& request) {
 
 WebApp::Response WebApp::LoginForm(const Request& request, const std::string& message,
                                    boost::beast::http::status status) {
-    const Target target = ParseTarget(std::string_view(request.target().data(), request.target().size()));
+    const Target target = TargetOf(request);
     std::string next = LocalPath(target.Get("next"));
     if (request.method() == http::verb::post) next = LocalPath(ParseForm(request.body())["next"]);
     const std::string hash = LoginHash(store_);
     if (hash.empty()) {
         return Html(request,
-                    MessagePage("Вход", "Пароль входа не задан. Задайте его на сервере командой "
-                                        "korvane-collector --set-password и откройте эту страницу снова."),
+                    MessagePage("Вход",
+                                "Пароль входа не задан. Задайте его на сервере командой "
+                                "korvane-collector --set-password и откройте эту страницу снова."),
                     http::status::service_unavailable);
     }
     const std::string key = SigningKey(store_, hash);
-    const std::string formCookie = SignToken(key, "login", Now() + kLoginFormSeconds);
+    // A form already open in another tab (or a favicon fetched beside it) keeps its token.
+    std::string formCookie = CookieValue(request, kLoginCookie);
+    if (!TokenValid(key, "login", formCookie, Now() + kLoginFormSeconds / 2)) {
+        formCookie = SignToken(key, "login", Now() + kLoginFormSeconds);
+    }
     Response response = Html(request, LoginPage(FormToken(key, formCookie), next, message), status);
     response.set(http::field::set_cookie,
                  Cookie(kLoginCookie, formCookie, "/login", kLoginFormSeconds, settings_.secureCookie));
@@ -354,10 +355,10 @@ std::int64_t WebApp::LoginWait(std::string_view client, std::int64_t now) {
 WebApp::Response WebApp::Login(const Request& request, std::string_view client) {
     const std::int64_t now = Now();
     if (const std::int64_t wait = LoginWait(client, now)) {
-        Response response = Html(request,
-                                 MessagePage("Вход", "Слишком много попыток входа. Повторите через " +
-                                                         std::to_string(wait) + " с."),
-                                 http::status::too_many_requests);
+        Response response =
+            Html(request,
+                 MessagePage("Вход", "Слишком много попыток входа. Повторите через " + std::to_string(wait) + " с."),
+                 http::status::too_many_requests);
         response.set(http::field::retry_after, std::to_string(wait));
         return response;
     }
@@ -376,8 +377,9 @@ WebApp::Response WebApp::Login(const Request& request, std::string_view client) 
     }
     if (!matches) return LoginForm(request, "Неверный пароль.", http::status::forbidden);
     Response response = Redirect(request, LocalPath(form["next"]));
-    response.insert(http::field::set_cookie, Cookie(kSessionCookie, SignToken(key, "session", now + settings_.sessionSeconds),
-                                                    "/", settings_.sessionSeconds, settings_.secureCookie));
+    response.insert(http::field::set_cookie,
+                    Cookie(kSessionCookie, SignToken(key, "session", now + settings_.sessionSeconds), "/",
+                           settings_.sessionSeconds, settings_.secureCookie));
     response.insert(http::field::set_cookie, Cookie(kLoginCookie, "", "/login", 0, settings_.secureCookie));
     return response;
 }

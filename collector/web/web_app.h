@@ -16,9 +16,9 @@ namespace collector {
 class Store;
 
 struct WebSettings {
-    bool secureCookie = false;              // set when a TLS proxy stands in front
+    bool secureCookie = false;  // set when a TLS proxy stands in front
     std::int64_t sessionSeconds = 12 * 3600;
-    int loginAttemptsPerMinute = 5;         // failed logins per client address
+    int loginAttemptsPerMinute = 5;  // failed logins per client address
 };
 
 // Stores the login password, hashed (argon2id), in the store's settings;
@@ -62,7 +62,7 @@ private:
     std::mutex loginMutex_;
     std::map<std::string, LoginWindow, std::less<>> loginWindows_;
     std::map<std::string, std::int64_t> loggedOut_;  // session token -> its expiry
-    std::mutex hashMutex_;  // one argon2id check at a time: each takes 64 MiB
+    std::mutex hashMutex_;                           // one argon2id check at a time: each takes 64 MiB
 };
 
 }  // namespace collector

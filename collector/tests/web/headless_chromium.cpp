@@ -30,11 +30,20 @@ namespace {
 constexpr auto kPatience = std::chrono::seconds(90);  // a loaded machine, not a timing check
 
 pid_t StartChromium(unsigned short port, const std::filesystem::path& profile) {
-    std::vector<std::string> arguments = {
-        "/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-        "--disable-background-networking", "--disable-component-update", "--disable-sync",
-        "--user-data-dir=" + profile.string(), "--remote-debugging-address=127.0.0.1",
-        "--remote-debugging-port=" + std::to_string(port), "--window-size=1280,1400", "about:blank"};
+    std::vector<std::string> arguments = {"/usr/bin/chromium",
+                                          "--headless",
+                                          "--no-sandbox",
+                                          "--disable-gpu",
+                                          "--disable-quic",
+                                          "--no-first-run",
+                                          "--disable-background-networking",
+                                          "--disable-component-update",
+                                          "--disable-sync",
+                                          "--user-data-dir=" + profile.string(),
+                                          "--remote-debugging-address=127.0.0.1",
+                                          "--remote-debugging-port=" + std::to_string(port),
+                                          "--window-size=1280,1400",
+                                          "about:blank"};
     const std::string log = (profile / "chromium.log").string();
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
@@ -109,7 +118,8 @@ std::string JsonStringAfter(const std::string& json, const std::string& key) {
             } else if (code < 0x800) {
                 text += char(0xC0 | code >> 6), text += char(0x80 | (code & 0x3F));
             } else if (code < 0x10000) {
-                text += char(0xE0 | code >> 12), text += char(0x80 | (code >> 6 & 0x3F)), text += char(0x80 | (code & 0x3F));
+                text += char(0xE0 | code >> 12), text += char(0x80 | (code >> 6 & 0x3F)),
+                    text += char(0x80 | (code & 0x3F));
             } else {
                 text += char(0xF0 | code >> 18), text += char(0x80 | (code >> 12 & 0x3F));
                 text += char(0x80 | (code >> 6 & 0x3F)), text += char(0x80 | (code & 0x3F));
@@ -203,14 +213,15 @@ void HeadlessChromium::TypeAndSubmit(const std::string& text) {
     for (const char* type : {"keyDown", "keyUp"}) {
         Call("Input.dispatchKeyEvent", std::string("{\"type\":\"") + type +
                                            "\",\"key\":\"Enter\",\"code\":\"Enter\",\"windowsVirtualKeyCode\":13,"
-                                           "\"nativeVirtualKeyCode\":13" + (type[3] == 'D' ? ",\"text\":\"\\r\"}" : "}"));
+                                           "\"nativeVirtualKeyCode\":13" +
+                                           (type[3] == 'D' ? ",\"text\":\"\\r\"}" : "}"));
     }
     WaitForEvent("Page.loadEventFired");
 }
 
 std::string HeadlessChromium::Evaluate(const std::string& expression) {
-    const std::string answer =
-        Call("Runtime.evaluate", "{\"expression\":" + JsonString("String(" + expression + ")") + ",\"returnByValue\":true}");
+    const std::string answer = Call(
+        "Runtime.evaluate", "{\"expression\":" + JsonString("String(" + expression + ")") + ",\"returnByValue\":true}");
     return JsonStringAfter(answer, "value");
 }
 

@@ -29,7 +29,8 @@ TEST(WebEscape, EveryOutputNeutralisesMarkupSeparatorsAndBadBytes) {
         {"@SUM", "@SUM", "\"@SUM\"", "'@SUM"},
         {"a,b\nc\r", "a,b\nc\r", "\"a,b\\nc\\r\"", "\"a,b\nc\r\""},
         {"Описание \\ A&B", "Описание \\ A&amp;B", "\"Описание \\\\ A\\u0026B\"", "Описание \\ A&B"},
-        {std::string("\xC0\xAF<\xED\xA0\x80\x01", 7), "\xEF\xBF\xBD\xEF\xBF\xBD&lt;\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\x01",
+        {std::string("\xC0\xAF<\xED\xA0\x80\x01", 7),
+         "\xEF\xBF\xBD\xEF\xBF\xBD&lt;\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\x01",
          "\"\xEF\xBF\xBD\xEF\xBF\xBD\\u003c\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\\u0001\"",
          "\xEF\xBF\xBD\xEF\xBF\xBD<\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\x01"},
         {"line\xE2\x80\xA8sep", "line\xE2\x80\xA8sep", "\"line\\u2028sep\"", "line\xE2\x80\xA8sep"},
@@ -45,14 +46,31 @@ TEST(WebEscape, EveryOutputNeutralisesMarkupSeparatorsAndBadBytes) {
 
 TEST(WebText, FoldersTimesAndExitCodes) {
     const std::pair<std::string, bool> folders[] = {
-        {"%SYSTEM%", false}, {"%system%\\drivers", false}, {"%SYSTEM_X86%", false}, {"%WIN%\\WinSxS\\x", false},
-        {"%PROGRAMFILES%\\Demo", false}, {"%PROGRAMFILES_COMMON_X86%\\x", false},
-        {"C:\\Windows\\System32", false}, {"d:/program files (x86)/Demo/", false}, {"\\\\?\\C:\\Windows", false},
-        {"%WIN%\\Temp", true}, {"%SYSTEM%\\spool\\drivers\\color", true}, {"C:\\WINDOWS\\Tasks", true},
-        {"%WIN%2", true}, {"C:\\Windows2", true}, {"C:\\Program Files Evil", true},
-        {"%USER%\\Downloads", true}, {"%USER_APPDATA%\\Evil", true}, {"%LOCAL_APPDATA%\\Temp", true},
-        {"%APPDATA%\\Vendor", true}, {"%DESKTOP%", true}, {"%MY_DOCUMENTS%", true},
-        {"C:\\Users\\%USERNAME%\\AppData", true}, {"D:", true}, {"Z:\\tmp", true}, {"", false},
+        {"%SYSTEM%", false},
+        {"%system%\\drivers", false},
+        {"%SYSTEM_X86%", false},
+        {"%WIN%\\WinSxS\\x", false},
+        {"%PROGRAMFILES%\\Demo", false},
+        {"%PROGRAMFILES_COMMON_X86%\\x", false},
+        {"C:\\Windows\\System32", false},
+        {"d:/program files (x86)/Demo/", false},
+        {"\\\\?\\C:\\Windows", false},
+        {"%WIN%\\Temp", true},
+        {"%SYSTEM%\\spool\\drivers\\color", true},
+        {"C:\\WINDOWS\\Tasks", true},
+        {"%WIN%2", true},
+        {"C:\\Windows2", true},
+        {"C:\\Program Files Evil", true},
+        {"%USER%\\Downloads", true},
+        {"%USER_APPDATA%\\Evil", true},
+        {"%LOCAL_APPDATA%\\Temp", true},
+        {"%APPDATA%\\Vendor", true},
+        {"%DESKTOP%", true},
+        {"%MY_DOCUMENTS%", true},
+        {"C:\\Users\\%USERNAME%\\AppData", true},
+        {"D:", true},
+        {"Z:\\tmp", true},
+        {"", false},
     };
     for (const auto& [folder, writable] : folders) EXPECT_EQ(IsUserWritableFolder(folder), writable) << folder;
 
@@ -102,9 +120,10 @@ TEST(WebPages, HostileTextsComeOutAsTextEverywhere) {
     report.files = {entry};
     report.modules = {entry, FileEntry{"kernel32.dll", "%SYSTEM%", "1", "", "", "", "", ""}};
     report.verdict = {{hostile, hostile, hostile}};
+    report.groupId = 3;
     const GroupKey key{hostile, hostile, 0xC0000142, hostile, hostile};
-    GroupSummary summary{3, key, 5, 10, 0.5, report.receivedAt, report.receivedAt, {{report.receivedAt, 5}}, true,
-                         {{hostile, 5}}};
+    GroupSummary summary{
+        3, key, 5, 10, 0.5, report.receivedAt, report.receivedAt, {{report.receivedAt, 5}}, true, {{hostile, 5}}};
     const ReportSummary row{7, report.receivedAt, hostile, hostile, hostile, 0xC0000142, hostile, hostile, 3};
     const GroupDetail detail{summary, {DiffRow{"module", hostile, 5, 5, 0, 10, 1, 0, 0.001, 2}}, true, {row}};
     ReportFilter filter;
@@ -114,9 +133,12 @@ TEST(WebPages, HostileTextsComeOutAsTextEverywhere) {
     const Period period{report.receivedAt - kSecondsPerDay, report.receivedAt + kSecondsPerDay};
 
     const std::string pages[] = {
-        GroupsPage({summary}, period, frame),      GroupPage(detail, period, frame),
-        ReportPage(report, 3, frame),              ReportsPage(filter, {row}, frame),
-        FailureModulesPage(detail.differs, period, frame), LoginPage(hostile, hostile, hostile),
+        GroupsPage({summary}, period, frame),
+        GroupPage(detail, period, frame),
+        ReportPage(report, frame),
+        ReportsPage(filter, {row}, frame),
+        FailureModulesPage(detail.differs, period, frame),
+        LoginPage(hostile, hostile, hostile),
     };
     for (const std::string& page : pages) {
         EXPECT_EQ(page.find("<script"), std::string::npos);

@@ -12,27 +12,31 @@ namespace {
 using namespace collector::testing;
 namespace http = boost::beast::http;
 
-std::string Header(const WebApp::Response& response, http::field field) {
-    return std::string(response[field]);
-}
+std::string Header(const WebApp::Response& response, http::field field) { return std::string(response[field]); }
 std::string Header(const WebApp::Response& response, const char* name) { return std::string(response[name]); }
 
 TEST(WebApp, EverythingButTheLoginFormAndStyleNeedsASession) {
     TestStore store;
     WebApp app(store.store());
     const std::pair<std::string, http::status> targets[] = {
-        {"/", http::status::see_other},           {"/groups/1", http::status::see_other},
-        {"/reports/1", http::status::see_other},  {"/reports?program=demo.exe", http::status::see_other},
-        {"/modules", http::status::see_other},    {"/api/groups", http::status::unauthorized},
-        {"/api/reports/1", http::status::unauthorized}, {"/reports.csv", http::status::unauthorized},
-        {"/login", http::status::ok},             {"/static/style.css", http::status::ok},
+        {"/", http::status::see_other},
+        {"/groups/1", http::status::see_other},
+        {"/reports/1", http::status::see_other},
+        {"/reports?program=demo.exe", http::status::see_other},
+        {"/modules", http::status::see_other},
+        {"/api/groups", http::status::unauthorized},
+        {"/api/reports/1", http::status::unauthorized},
+        {"/reports.csv", http::status::unauthorized},
+        {"/login", http::status::ok},
+        {"/static/style.css", http::status::ok},
     };
     for (const auto& [target, status] : targets) {
         const WebApp::Response response = app.Handle(Get(target, "korvane_session=1.2.3"));
         EXPECT_EQ(response.result(), status) << target;
         EXPECT_EQ(Header(response, "Content-Security-Policy"),
                   "default-src 'none'; style-src 'self'; img-src 'self' data:; form-action 'self'; "
-                  "frame-ancestors 'none'; base-uri 'none'") << target;
+                  "frame-ancestors 'none'; base-uri 'none'")
+            << target;
         EXPECT_EQ(Header(response, "X-Content-Type-Options"), "nosniff");
         EXPECT_EQ(Header(response, "Referrer-Policy"), "no-referrer");
     }
@@ -56,8 +60,8 @@ TEST(WebApp, LoginNeedsTheFormTokenAndThePasswordAndLogoutEndsTheSession) {
         http::status status;
     };
     const Attempt refused[] = {
-        {"next=%2F" + password, formCookie, http::status::forbidden},                  // no token
-        {"csrf=" + csrf + "&next=%2F" + password, "", http::status::forbidden},        // token without its cookie
+        {"next=%2F" + password, formCookie, http::status::forbidden},                     // no token
+        {"csrf=" + csrf + "&next=%2F" + password, "", http::status::forbidden},           // token without its cookie
         {"csrf=" + csrf + "x&next=%2F" + password, formCookie, http::status::forbidden},  // a changed token
         {"csrf=" + csrf + "&next=%2F&password=wrong", formCookie, http::status::forbidden},
     };

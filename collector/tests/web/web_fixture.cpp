@@ -14,8 +14,8 @@ namespace {
 
 FileEntry Entry(std::string name, std::string folder, std::string version, std::string description,
                 std::string company) {
-    return {std::move(name), std::move(folder), "102400", std::move(version), "05.03.2013", "06.03.2013",
-            std::move(description), std::move(company)};
+    return {std::move(name), std::move(folder),      "102400",          std::move(version), "05.03.2013",
+            "06.03.2013",    std::move(description), std::move(company)};
 }
 
 Report Run(std::int64_t at, std::uint32_t exitCode, bool injected) {
@@ -25,10 +25,9 @@ Report Run(std::int64_t at, std::uint32_t exitCode, bool injected) {
     report.exitCode = exitCode;
     report.os = "6.1.7601";
     report.files = {Entry("explorer.exe", "%WIN%", "6.1.7601.17514", "Проводник", "Microsoft Corporation")};
-    report.modules = {report.process,
-                      Entry("ntdll.dll", "%SYSTEM%", "6.1.7601.17514", "NT Layer DLL", "Microsoft Corporation"),
-                      Entry("kernel32.dll", "%SYSTEM%", "6.1.7601.17514", "Windows NT BASE API Client DLL",
-                            "Microsoft Corporation")};
+    report.modules = {
+        report.process, Entry("ntdll.dll", "%SYSTEM%", "6.1.7601.17514", "NT Layer DLL", "Microsoft Corporation"),
+        Entry("kernel32.dll", "%SYSTEM%", "6.1.7601.17514", "Windows NT BASE API Client DLL", "Microsoft Corporation")};
     if (injected) {
         report.modules.push_back(Entry("hook.dll", "%USER_APPDATA%\\Hook", "0.9", "Внедряемая библиотека", "Hook Ltd"));
     }
@@ -45,8 +44,10 @@ std::int64_t Now() {
 
 std::string HostileText(unsigned short probePort) {
     const std::string probe = "http://127.0.0.1:" + std::to_string(probePort) + "/ran";
-    return "<script>document.title='pwned';fetch('" + probe + "')</script>\"><img src=x onerror=\"document.title="
-           "'pwned';fetch('" + probe + "')\">";
+    return "<script>document.title='pwned';fetch('" + probe +
+           "')</script>\"><img src=x onerror=\"document.title="
+           "'pwned';fetch('" +
+           probe + "')\">";
 }
 
 TestStore::TestStore(unsigned short probePort) {
@@ -126,10 +127,9 @@ WebApp::Request Post(const std::string& target, const std::string& body, const s
 
 std::string LogIn(WebApp& app, const std::string& password) {
     const WebApp::Response form = app.Handle(Get("/login"));
-    const WebApp::Response answer =
-        app.Handle(Post("/login", "csrf=" + FormValue(form.body(), "csrf") + "&next=%2F&password=" +
-                                      EncodeQueryComponent(password),
-                        CookiePair(form, "korvane_login")));
+    const WebApp::Response answer = app.Handle(Post(
+        "/login", "csrf=" + FormValue(form.body(), "csrf") + "&next=%2F&password=" + EncodeQueryComponent(password),
+        CookiePair(form, "korvane_login")));
     return CookiePair(answer, "korvane_session");
 }
 

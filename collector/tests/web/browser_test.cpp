@@ -1,0 +1,191 @@
+// The pages in a real browser: headless Chromium logs in through the login
+// form, loads the group list, a group page and a report page of the real
+// collector on loopback, and a report whose texts are script markup shows
+// them as text and runs nothing. Screenshots go to build-native/screenshots/.
+#include <gtest/gtest.h>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "collector/server/http_server.h"
+#include "collector/tests/web/headless_chromium.h"
+#include "collector/tests/web/web_fixture.h"
+
+namespace collector {
+namespace {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = boost::asio::ip::tcp;
+
+// Ports of this test program's range; each test has its own, ctest runs them side by side.
+constexpr unsigned short kProbePort = 19302;
+constexpr unsigned short kDevToolsPort = 19303;
+constexpr unsigned short kServerPort = 19304;
+constexpr unsigned short kControlProbePort = 19305;
+constexpr unsigned short kControlDevToolsPort = 19306;
+
+const std::filesystem::path kScreenshots = KORVANE_SCREENSHOT_DIR;
+
+// Counts the requests that reach it: a script that ran in a page would call
+// home here (CSP permitting), so an untouched probe shows that none ran.
+class ProbeListener {
+public:
+    explicit ProbeListener(unsigned short port) : acceptor_(io_, {boost::asio::ip::make_address("127.0.0.1"), port}) {
+        Accept();
+        thread_ = std::thread([this] { io_.run(); });
+    }
+    ~ProbeListener() {
+        io_.stop();
+        thread_.join();
+    }
+    int Requests() const { return requests_; }
+
+private:
+    void Accept() {
+        acceptor_.async_accept([this](beast::error_code error, tcp::socket socket) {
+            if (error) return;
+            ++requests_;
+            beast::error_code ignored;
+            socket.write_some(
+                boost::asio::buffer(std::string_view("HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n")), ignored);
+            Accept();
+        });
+    }
+
+    boost::asio::io_context io_;
+    tcp::acceptor acceptor_;
+    std::thread thread_;
+    std::atomic<int> requests_{0};
+};
+
+// The probe itself works: a page that may run script reaches it.
+TEST(WebBrowser, ProbeSeesAScriptThatRuns) {
+    ProbeListener probe(kControlProbePort);
+    testing::HeadlessChromium chromium(kControlDevToolsPort);
+    chromium.Load("data:text/html,<title>x</title><script>document.title='ran';new Image().src='http://127.0.0.1:" +
+                  std::to_string(kControlProbePort) + "/ran'</script>");
+    EXPECT_EQ(chromium.Evaluate("document.title"), "ran");
+    for (int i = 0; i < 400 && probe.Requests() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_GE(probe.Requests(), 1);
+}
+
+// The collector's HTTP server on loopback with the web application behind it,
+// remembering every target the browser asked for.
+class CollectorOnLoopback {
+public:
+    explicit CollectorOnLoopback(Store& store)
+        : app_(store),
+          server_(
+              io_, {boost::asio::ip::make_address("127.0.0.1"), kServerPort}, HttpLimits{},
+              [](std::string, const std::string&, Reply reply) {
+                  reply(TextResponse(http::status::service_unavailable, "not in this test"));
+              },
+              [this](const Request& request, const std::string& client) {
+                  {
+                      std::lock_guard<std::mutex> lock(mutex_);
+                      targets_.insert(std::string(request.target()));
+                  }
+                  return app_.Handle(request, client);
+              }) {
+        thread_ = std::thread([this] { io_.run(); });
+    }
+    ~CollectorOnLoopback() {
+        io_.stop();
+        thread_.join();
+    }
+    std::string Address(const std::string& target) const {
+        return "http://127.0.0.1:" + std::to_string(kServerPort) + target;
+    }
+    std::set<std::string> Targets() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return targets_;
+    }
+
+private:
+    WebApp app_;
+    boost::asio::io_context io_;
+    HttpServer server_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::set<std::string> targets_;
+};
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(WebBrowser, LoggedInPagesShowEveryFactAndHostileTextsAsTextRunningNothing) {
+    ProbeListener probe(kProbePort);
+    testing::TestStore store(kProbePort);
+    CollectorOnLoopback collector(store.store());
+    testing::HeadlessChromium chromium(kDevToolsPort);
+    const std::string hostile = testing::HostileText(kProbePort);
+
+    // Not logged in: the group list sends the browser to the login form.
+    chromium.Load(collector.Address("/"));
+    ASSERT_EQ(chromium.Evaluate("location.pathname + location.search"), "/login?next=%2F");
+    ASSERT_EQ(chromium.Evaluate("document.activeElement.name"), "password");
+    chromium.Screenshot(kScreenshots / "login.png");
+    chromium.TypeAndSubmit(testing::kTestPassword);
+
+    ASSERT_EQ(chromium.Evaluate("location.pathname"), "/") << chromium.Evaluate("document.body.innerText");
+    EXPECT_EQ(chromium.Evaluate("document.title"), "Группы отказов — Korvane");
+    const std::string groups = chromium.Evaluate("document.body.innerText");
+    EXPECT_TRUE(Contains(groups, "demo.exe\t2.1.0.0\t0xC0000142 (3221225794)\tdll_init_failed: hook.dll\t21\t"))
+        << groups;
+    EXPECT_TRUE(Contains(groups, hostile)) << groups;
+    EXPECT_EQ(chromium.Evaluate("document.querySelectorAll('svg.spark polyline').length"), "2");
+    chromium.Screenshot(kScreenshots / "groups.png");
+
+    chromium.Load(chromium.Evaluate("[...document.links].find(a => a.textContent == 'demo.exe').href"));
+    EXPECT_TRUE(chromium.Evaluate("document.title").starts_with("Группа: demo.exe 2.1.0.0, 0xC0000142"));
+    const std::string group = chromium.Evaluate("document.body.innerText");
+    EXPECT_TRUE(Contains(group, "Что отличает эти отказы")) << group;
+    EXPECT_TRUE(Contains(group, "hook.dll")) << group;
+    EXPECT_EQ(chromium.Evaluate("document.querySelectorAll('svg.bars rect').length"), "30");
+    const std::string groupPath = chromium.Evaluate("location.pathname");
+    chromium.Screenshot(kScreenshots / "group.png");
+
+    chromium.Load(collector.Address("/reports/" + std::to_string(store.reports().failureId)));
+    const std::string report = chromium.Evaluate("document.body.innerText");
+    for (const char* fact : {"0xC0000142 (3221225794)", "6.1.7601", "Демонстрационная программа", "ООО «Демо»",
+                             "dll_init_failed\thook.dll\tDllMain вернула FALSE", "explorer.exe\t%WIN%",
+                             "hook.dll\t%USER_APPDATA%\\Hook\t102400\t0.9\t05.03.2013\t06.03.2013\t"
+                             "Внедряемая библиотека\tHook Ltd\t⚠ папка доступна пользователю на запись"}) {
+        EXPECT_TRUE(Contains(report, fact)) << fact << "\n" << report;
+    }
+    EXPECT_EQ(chromium.Evaluate("document.querySelectorAll('tr.writable').length"), "1");
+    EXPECT_EQ(chromium.Evaluate("[...document.links].find(a => a.pathname.startsWith('/groups/')).pathname"),
+              groupPath);
+    chromium.Screenshot(kScreenshots / "report.png");
+
+    // Every text of this report is script markup: it shows as text, no element
+    // comes of it, the title stays ours, and nothing calls the probe or asks
+    // the collector for the image's "x".
+    chromium.Load(collector.Address("/reports/" + std::to_string(store.reports().hostileId)));
+    EXPECT_EQ(chromium.Evaluate("document.title"),
+              "Отчёт № " + std::to_string(store.reports().hostileId) + ": " + hostile + " — Korvane");
+    EXPECT_EQ(chromium.Evaluate("document.querySelectorAll('script, img, [onerror]').length"), "0");
+    const std::string text = chromium.Evaluate("document.body.innerText");
+    EXPECT_GE(std::count(text.begin(), text.end(), '\n'), 10);
+    std::size_t shown = 0;
+    for (std::size_t at = text.find(hostile); at != std::string::npos; at = text.find(hostile, at + 1)) ++shown;
+    EXPECT_GE(shown, 10u) << text;
+    chromium.Screenshot(kScreenshots / "hostile_report.png");
+    chromium.Load(collector.Address("/static/style.css"));  // one more round trip after the page
+    EXPECT_EQ(probe.Requests(), 0);
+    for (const std::string& target : collector.Targets()) {
+        EXPECT_TRUE(target == "/" || target.starts_with("/login") || target.starts_with("/groups/") ||
+                    target.starts_with("/reports/") || target == "/static/style.css" || target == "/favicon.ico")
+            << target;
+    }
+}
+
+}  // namespace
+}  // namespace collector
