@@ -16,6 +16,8 @@ work=$(mktemp -d)
 trap 'korvane_pg_stop; rm -rf "$work"' EXIT
 KORVANE_PG_FSYNC=on korvane_pg_start
 
-"$native/collector/collector_store_bench" --reports "$reports" --batch "$batch" "sqlite:$work/bench.db" "$KORVANE_PG_URI"
+"$native/collector/collector_store_bench" --reports "$reports" --batch "$batch" \
+    "sqlite:$work/bench.db" "$KORVANE_PG_URI"
 echo "SQLite file: $(du -ch "$work"/bench.db* | tail -1 | cut -f1)"
-echo "PostgreSQL database: $(psql -Atq "$KORVANE_PG_URI" -c 'SELECT pg_size_pretty(pg_database_size(current_database()))')"
+size="SELECT pg_size_pretty(pg_database_size(current_database()))"
+echo "PostgreSQL database: $(psql -Atq "$KORVANE_PG_URI" -c "$size")"

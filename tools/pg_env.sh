@@ -30,9 +30,11 @@ korvane_pg_start() {
     }
     for ((port = first; port <= last; port++)); do
         # A port another cluster holds makes the start fail; the next is tried.
+        local settings="-p $port -k $KORVANE_PG_DIR -c listen_addresses=127.0.0.1 -c fsync=${KORVANE_PG_FSYNC:-off}"
         if korvane_pg_as_owner "$KORVANE_PG_BIN/pg_ctl" -D "$KORVANE_PG_DIR/data" -l "$KORVANE_PG_DIR/server.log" \
-            -w -t 60 -o "-p $port -k $KORVANE_PG_DIR -c listen_addresses=127.0.0.1 -c fsync=${KORVANE_PG_FSYNC:-off}" start >/dev/null 2>&1; then
-            korvane_pg_as_owner "$KORVANE_PG_BIN/createdb" -h "$KORVANE_PG_DIR" -p "$port" -U korvane korvane || return 1
+            -w -t 60 -o "$settings" start >/dev/null 2>&1; then
+            korvane_pg_as_owner "$KORVANE_PG_BIN/createdb" -h "$KORVANE_PG_DIR" -p "$port" -U korvane korvane \
+                || return 1
             export KORVANE_PG_URI="postgresql://korvane@127.0.0.1:$port/korvane"
             echo "PostgreSQL for the tests: $KORVANE_PG_URI"
             return 0

@@ -54,12 +54,14 @@ Report Generate(const Pools& p, std::mt19937& random, std::int64_t i, std::int64
     r.process = p.programs[program];
     bool fails = random() % 8 == 0;
     r.exitCode = fails ? (random() % 3 ? 0xC0000142u : 1u + random() % 3) : 0;
-    if (fails && r.exitCode == 0xC0000142u) r.verdict = {{"init-failed", "module" + std::to_string(random() % 4) + ".dll", ""}};
+    if (fails && r.exitCode == 0xC0000142u)
+        r.verdict = {{"init-failed", "module" + std::to_string(random() % 4) + ".dll", ""}};
     r.os = random() % 3 ? "6.1.7601" : "10.0.19045";
     for (int k = 0; k < 8; ++k) r.files.push_back(p.images[random() % p.images.size()]);
     for (int k = 0; k < 30; ++k) r.modules.push_back(p.modules[k]);
     for (int k = 0; k < 10; ++k) r.modules.push_back(p.modules[30 + random() % 270]);
-    bool planted = program / 2 <= 1 && (fails && r.exitCode == 0xC0000142u ? random() % 10 < 9 : !fails && random() % 50 == 0);
+    bool planted =
+        program / 2 <= 1 && (fails && r.exitCode == 0xC0000142u ? random() % 10 < 9 : !fails && random() % 50 == 0);
     if (planted) r.modules.push_back(p.injected);
     return r;
 }
@@ -88,13 +90,15 @@ void Bench(const std::string& uri, std::int64_t n, std::int64_t batchSize) {
     for (std::int64_t done = 0; done < n;) {
         auto t = Clock::now();
         std::vector<Report> batch;
-        for (std::int64_t k = 0; k < batchSize && done < n; ++k, ++done) batch.push_back(Generate(pools, random, done, n, start));
+        for (std::int64_t k = 0; k < batchSize && done < n; ++k, ++done)
+            batch.push_back(Generate(pools, random, done, n, start));
         generating += Seconds(t);
         t = Clock::now();
         store.Insert(batch);
         inserting += Seconds(t);
         if (done % (n / 10 > 0 ? n / 10 : 1) < batchSize) {
-            std::printf("  ... %lld stored, %.0f reports/s into the store\n", static_cast<long long>(done), done / inserting);
+            std::printf("  ... %lld stored, %.0f reports/s into the store\n", static_cast<long long>(done),
+                        done / inserting);
             std::fflush(stdout);
         }
     }
@@ -128,10 +132,12 @@ void Bench(const std::string& uri, std::int64_t n, std::int64_t batchSize) {
     ReportFilter byModule;
     byModule.module = "inject.dll";
     byModule.limit = 50;
-    Time("Reports with inject.dll (50 newest)", [&] { return std::to_string(store.Reports(byModule).size()) + " reports"; });
+    Time("Reports with inject.dll (50 newest)",
+         [&] { return std::to_string(store.Reports(byModule).size()) + " reports"; });
     ReportFilter byProgram;
     byProgram.program = "program5.exe";
-    Time("Reports of program5.exe (200 newest)", [&] { return std::to_string(store.Reports(byProgram).size()) + " reports"; });
+    Time("Reports of program5.exe (200 newest)",
+         [&] { return std::to_string(store.Reports(byProgram).size()) + " reports"; });
     Time("Report page", [&] { return std::to_string(store.ReportById(n / 2)->modules.size()) + " modules"; });
 }
 

@@ -17,8 +17,6 @@
 
 namespace collector {
 
-inline Dialect DialectOf(const SqliteDb&) { return Dialect::Sqlite; }
-inline Dialect DialectOf(const PgDb&) { return Dialect::Postgres; }
 inline bool IsBroken(const SqliteDb&) { return false; }
 inline bool IsBroken(const PgDb& db) { return db.Broken(); }
 inline void BeginRead(SqliteDb& db) { db.Exec("BEGIN"); }

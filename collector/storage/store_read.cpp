@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <limits>
 #include <map>
-#include <sstream>
 #include <unordered_set>
 
 #include "collector/analysis/differs.h"
@@ -97,7 +96,8 @@ std::vector<DiffRow> Differs(Db& db, const GroupSummary& group, const DayRange& 
                            {days.first, days.last}).at(0).Int(0);
     }
     // Summed first, named after: the sums are few, the daily rows many.
-    const std::string programs = controlIsAll ? "" : "program_id IN (SELECT id FROM programs WHERE name_key = ? AND name = ?) AND ";
+    const std::string programs =
+        controlIsAll ? "" : "program_id IN (SELECT id FROM programs WHERE name_key = ? AND name = ?) AND ";
     SqlParams params;
     if (!controlIsAll) params.insert(params.end(), {SearchKey(group.key.program), group.key.program});
     params.insert(params.end(), {days.first, days.last});
@@ -132,7 +132,8 @@ template <class Db> std::unordered_map<std::int64_t, FileEntry> FilesById(Db& db
     return files;
 }
 
-template <class Db> std::unordered_set<std::int64_t> FileIdsWhere(Db& db, const char* column, const std::string& value) {
+template <class Db>
+std::unordered_set<std::int64_t> FileIdsWhere(Db& db, const char* column, const std::string& value) {
     std::unordered_set<std::int64_t> ids;
     for (const SqlRow& r : db.Query(std::string("SELECT id FROM files WHERE ") + column + " = ?", {SearchKey(value)})) {
         ids.insert(r.Int(0));
@@ -154,11 +155,12 @@ template <class Db> std::vector<GroupSummary> QueryGroups(Db& db, const Period& 
     std::vector<GroupSummary> groups;
     std::unordered_map<std::int64_t, std::size_t> index;
     std::unordered_map<std::int64_t, std::int64_t> programOf;
-    for (const SqlRow& row : db.Query(std::string("SELECT ") + kGroupColumns +
-                                          ", SUM(d.runs) FROM group_days d JOIN failure_groups g ON g.id = d.group_id "
-                                          "WHERE d.day >= ? AND d.day <= ? AND (CAST(? AS BIGINT) = 0 OR d.group_id = ?) GROUP BY " +
-                                          kGroupColumns + " ORDER BY SUM(d.runs) DESC, g.id",
-                                      {days.first, days.last, onlyGroup, onlyGroup})) {
+    for (const SqlRow& row :
+         db.Query(std::string("SELECT ") + kGroupColumns +
+                      ", SUM(d.runs) FROM group_days d JOIN failure_groups g ON g.id = d.group_id "
+                      "WHERE d.day >= ? AND d.day <= ? AND (CAST(? AS BIGINT) = 0 OR d.group_id = ?) GROUP BY " +
+                      kGroupColumns + " ORDER BY SUM(d.runs) DESC, g.id",
+                  {days.first, days.last, onlyGroup, onlyGroup})) {
         GroupSummary s = SummaryOf(row);
         s.count = row.Int(7);
         programOf[s.id] = row.Int(6);

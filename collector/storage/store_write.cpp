@@ -431,8 +431,9 @@ private:
         version[1] += success;
         for (std::int64_t attribute : present) ++a.programAttributes[{row.programId, day, attribute}][success];
         if (success) return;
-        auto& g = a.groupDays.try_emplace({row.groupId, day}, std::array<std::int64_t, 3>{0, row.receivedAt, row.receivedAt})
-                      .first->second;
+        auto& g =
+            a.groupDays.try_emplace({row.groupId, day}, std::array<std::int64_t, 3>{0, row.receivedAt, row.receivedAt})
+                .first->second;
         ++g[0];
         g[1] = std::min(g[1], row.receivedAt);
         g[2] = std::max(g[2], row.receivedAt);

@@ -25,7 +25,8 @@ constexpr std::int64_t kDay = 86400;
 constexpr std::int64_t kNow = 1765238400;  // 09.12.2025 00:00 UTC
 
 FileEntry File(const std::string& name, const std::string& version = "1.0", const std::string& company = "Korvane") {
-    return {name, "C:\\Windows\\system32", "4096", version, "01.02.2020", "03.04.2021", "Описание " + name, company};
+    return {name, "C:\\Windows\\system32", "4096", version, "01.02.2020", "03.04.2021", "Описание " + name,
+            company};
 }
 
 Report RunOf(const std::string& program, std::uint32_t exitCode, std::int64_t at,
@@ -216,22 +217,24 @@ TEST_P(StoreTest, SearchByProgramModuleCompanyImageExitCodeAndPeriod) {
     Report cyrillic = RunOf("Программа.exe", 0xC0000142, kNow + 2, {"kernel32.dll", "Модуль.DLL"});
     cyrillic.modules[1].company = "ООО Ромашка";
     std::vector<Report> stored = Insert({RunOf("demo.exe", 0, kNow), RunOf("demo.exe", 1, kNow + 1), cyrillic});
-    auto ids = [&](ReportFilter f) {
-        std::vector<std::int64_t> out;
-        for (const ReportSummary& s : store_->Reports(f)) out.push_back(s.id);
+    using Ids = std::vector<std::int64_t>;
+    auto ids = [&](auto set) {
+        Ids out;
+        for (const ReportSummary& s : store_->Reports(Filter(set))) out.push_back(s.id);
         return out;
     };
     const std::int64_t a = stored[0].id, b = stored[1].id, c = stored[2].id;
-    EXPECT_EQ(ids({}), (std::vector<std::int64_t>{c, b, a}));
-    EXPECT_EQ(ids(Filter([](ReportFilter& f) { f.program = "DEMO.EXE"; })), (std::vector<std::int64_t>{b, a}));
-    EXPECT_EQ(ids(Filter([](ReportFilter& f) { f.program = "программа.EXE"; })), (std::vector<std::int64_t>{c}));
-    EXPECT_EQ(ids(Filter([](ReportFilter& f) { f.module = "модуль.dll"; })), (std::vector<std::int64_t>{c}));
-    EXPECT_EQ(ids(Filter([](ReportFilter& f) { f.module = "KERNEL32.DLL"; f.limit = 1; f.offset = 1; })), (std::vector<std::int64_t>{b}));
-    EXPECT_EQ(ids(Filter([](ReportFilter& f) { f.module = "absent.dll"; })), (std::vector<std::int64_t>{}));
-    EXPECT_EQ(ids(Filter([](ReportFilter& f) { f.company = "ооо ромашка"; })), (std::vector<std::int64_t>{c}));
-    EXPECT_EQ(ids(Filter([](ReportFilter& f) { f.image = "explorer.exe"; f.exitCode = 1; })), (std::vector<std::int64_t>{b}));
-    EXPECT_EQ(ids(Filter([](ReportFilter& f) { f.period = {kNow + 1, kNow + 2}; })), (std::vector<std::int64_t>{b}));
-    EXPECT_EQ(ids(Filter([](ReportFilter& f) { f.limit = 2; f.offset = 1; })), (std::vector<std::int64_t>{b, a}));
+    using F = ReportFilter;
+    EXPECT_EQ(ids([](F&) {}), (Ids{c, b, a}));
+    EXPECT_EQ(ids([](F& f) { f.program = "DEMO.EXE"; }), (Ids{b, a}));
+    EXPECT_EQ(ids([](F& f) { f.program = "программа.EXE"; }), (Ids{c}));
+    EXPECT_EQ(ids([](F& f) { f.module = "модуль.dll"; }), (Ids{c}));
+    EXPECT_EQ(ids([](F& f) { f.module = "KERNEL32.DLL", f.limit = 1, f.offset = 1; }), (Ids{b}));
+    EXPECT_EQ(ids([](F& f) { f.module = "absent.dll"; }), (Ids{}));
+    EXPECT_EQ(ids([](F& f) { f.company = "ооо ромашка"; }), (Ids{c}));
+    EXPECT_EQ(ids([](F& f) { f.image = "explorer.exe", f.exitCode = 1; }), (Ids{b}));
+    EXPECT_EQ(ids([](F& f) { f.period = {kNow + 1, kNow + 2}; }), (Ids{b}));
+    EXPECT_EQ(ids([](F& f) { f.limit = 2, f.offset = 1; }), (Ids{b, a}));
 
     std::vector<ReportSummary> failing = store_->Reports(Filter([](ReportFilter& f) { f.exitCode = 0xC0000142; }));
     ASSERT_EQ(failing.size(), 1u);
@@ -242,7 +245,8 @@ TEST_P(StoreTest, SearchByProgramModuleCompanyImageExitCodeAndPeriod) {
 }
 
 TEST_P(StoreTest, RetentionDropsOldReportsAndKeepsAggregates) {
-    std::vector<Report> stored = Insert({RunOf("demo.exe", 1, kNow - 100 * kDay), RunOf("demo.exe", 1, kNow - 89 * kDay),
+    std::vector<Report> stored = Insert({RunOf("demo.exe", 1, kNow - 100 * kDay),
+                                         RunOf("demo.exe", 1, kNow - 89 * kDay),
                                          RunOf("demo.exe", 0, kNow - 100 * kDay)});
     store_->DropExpired(kNow);
     EXPECT_FALSE(store_->ReportById(stored[0].id));
