@@ -3,7 +3,6 @@
 #include "collector/web/pages.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 
 #include "collector/web/escape.h"
@@ -151,15 +150,11 @@ std::string DiffTable(const std::vector<DiffRow>& rows, const char* controlName)
     std::string table =
         "<table>" + HeaderRow({"Признак", "Значение", "В отказах", controlName, "Разница", "p (с поправкой)"});
     for (const DiffRow& row : rows) {
-        const double points = std::round((row.groupShare - row.controlShare) * 1000) / 10;
-        char difference[32];
-        std::snprintf(difference, sizeof difference, "%+.1f", points);
-        std::string differenceText = difference;
-        std::replace(differenceText.begin(), differenceText.end(), '.', ',');
         table += "<tr>" + Cell(DimensionText(row.dimension)) + Cell(row.value) +
                  ShareCell(row.groupCount, row.groupTotal, row.groupShare) +
                  ShareCell(row.controlCount, row.controlTotal, row.controlShare) + "<td class=\"num\">" +
-                 differenceText + " п.</td><td class=\"num\">" + PValueText(row.pValue) + "</td></tr>";
+                 PointsText(row.groupShare - row.controlShare) + "</td><td class=\"num\">" + PValueText(row.pValue) +
+                 "</td></tr>";
     }
     return table + "</table>";
 }

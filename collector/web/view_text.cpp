@@ -64,12 +64,18 @@ std::string HexExitCode(std::uint32_t code) { return Format("0x%X", code); }
 
 std::string ExitCodeText(std::uint32_t code) { return Format("0x%X (%u)", code, code); }
 
-std::string PercentText(double share) {
-    std::string text = Format("%.1f %%", share * 100);
+// Russian writes a decimal comma.
+std::string WithDecimalComma(std::string text) {
     for (char& c : text) {
         if (c == '.') c = ',';
     }
     return text;
+}
+
+std::string PercentText(double share) { return WithDecimalComma(Format("%.1f %%", share * 100)); }
+
+std::string PointsText(double shareDifference) {
+    return WithDecimalComma(Format("%+.1f", shareDifference * 100)) + " п.";
 }
 
 std::optional<std::int64_t> ParseTime(std::string_view text) {

@@ -17,6 +17,7 @@ std::string IsoTimeText(std::int64_t seconds);   // "2026-12-09T02:50:00Z", for 
 std::string HexExitCode(std::uint32_t code);     // "0xC0000142"
 std::string ExitCodeText(std::uint32_t code);    // "0xC0000142 (3221225794)"
 std::string PercentText(double share);           // 0.953 → "95,3 %"
+std::string PointsText(double shareDifference);  // 0.833 → "+83,3 п." (percentage points)
 
 // "2026-12-09" (00:00 UTC of that day) or seconds since 1970.
 std::optional<std::int64_t> ParseTime(std::string_view text);

@@ -86,6 +86,8 @@ TEST(WebText, FoldersTimesAndExitCodes) {
     EXPECT_EQ(DateTimeText(1796774400 + 3600 * 2 + 50 * 60), "09.12.2026 02:50");
     EXPECT_EQ(IsoTimeText(1796774400 + 59), "2026-12-09T00:00:59Z");
     EXPECT_EQ(PercentText(0.9534), "95,3 %");
+    EXPECT_EQ(PointsText(0.8333), "+83,3 п.");
+    EXPECT_EQ(PointsText(-0.25), "-25,0 п.");
 }
 
 TEST(WebPlots, DaysWithoutReportsAreZerosAndEveryDayIsABar) {
