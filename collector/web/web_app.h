@@ -18,7 +18,7 @@ class Store;
 struct WebSettings {
     bool secureCookie = false;  // set when a TLS proxy stands in front
     std::int64_t sessionSeconds = 12 * 3600;
-    int loginAttemptsPerMinute = 5;  // failed logins per client address
+    int loginAttemptsPerMinute = 5;  // per client address; all clients together ten times as many
 };
 
 // Stores the login password, hashed (argon2id), in the store's settings;
