@@ -360,7 +360,11 @@ std::optional<std::uint32_t> DelayRva(const DelayDescriptor& descriptor, std::ui
 void ReadDelayImports(ImageReader& reader, const Layout& layout, std::size_t& budget, PeImage& image) {
     const DirectoryEntry directory = layout.directories[kDelayImportDirectory];
     if (directory.rva == 0) return;
-    for (std::uint64_t at = directory.rva;; at += sizeof(DelayDescriptor)) {
+    // Only tools walk this table, and some linkers put no zero descriptor after
+    // it: a size that holds whole descriptors bounds it.
+    const std::uint64_t end = directory.size >= sizeof(DelayDescriptor) ? std::uint64_t{directory.rva} + directory.size
+                                                                        : std::uint64_t{1} << 33;
+    for (std::uint64_t at = directory.rva; at + sizeof(DelayDescriptor) <= end; at += sizeof(DelayDescriptor)) {
         DelayDescriptor descriptor = {};
         if (at > 0xFFFFFFFFull || !reader.Read(static_cast<std::uint32_t>(at), descriptor) ||
             image.imports.size() >= kMostImportedDlls) {
