@@ -1,6 +1,7 @@
 // The static import check on files really on disk: the built targets (a DLL
 // found nowhere behind an existing one, a DLL lacking an imported name and
-// ordinal, a 32-bit DLL beside a 64-bit program), programs that start (Wine's
+// ordinal, a 32-bit DLL beside a 64-bit program, a delay-loaded DLL found
+// nowhere), programs that start (Wine's
 // own system DLLs walked without a false finding), crafted images with import
 // and forwarder loops, and the rules under which nothing may be named; and the
 // loader search read from a new process.
@@ -116,6 +117,10 @@ TEST(ImportCheck, NamesEachProblemOfTheBuiltTargetsAndNothingElse) {
     EXPECT_EQ(std::vector<std::wstring>{L"bad_image_format;" + targets + L"\\imports_machine.dll;" + targets +
                                         L"\\imports_wrong_machine.exe;"},
               Lines(FindImportProblems(Target(L"imports_wrong_machine.exe"), search)));
+    // The delay-load table of a MinGW image has no zero descriptor after its one entry.
+    EXPECT_EQ(std::vector<std::wstring>{L"dll_not_found;imports_delay_absent.dll;" + targets +
+                                        L"\\imports_delay_missing.exe;;delay"},
+              Lines(FindImportProblems(Target(L"imports_delay_missing.exe"), search)));
     // Programs that start: every DLL of theirs, Wine's own included, resolves and binds.
     EXPECT_EQ(std::vector<std::wstring>{}, Lines(FindImportProblems(Target(L"trace_basic.exe"), search)));
     EXPECT_EQ(std::vector<std::wstring>{}, Lines(FindImportProblems(FullPath(ZarUnderTestPath()), search)));

@@ -45,3 +45,21 @@ add_custom_command(OUTPUT ${KORVANE_TARGETS_DIR}/imports_machine.dll
     DEPENDS ${machine_source} VERBATIM)
 add_custom_target(target_imports_machine_i386 DEPENDS ${KORVANE_TARGETS_DIR}/imports_machine.dll)
 add_dependencies(korvane_test_targets target_imports_machine_i386)
+
+# imports_delay_missing.exe delay-loads imports_delay_absent.dll, named only by
+# a .def file; the delay library comes from dlltool, and the delay-import
+# directory that GNU ld leaves empty is pointed at its descriptor after the link.
+set(delay_library ${KORVANE_NOT_PLACED_DIR}/lib/libimports_delay_absent_delay.a)
+find_program(KORVANE_DLLTOOL x86_64-w64-mingw32-dlltool REQUIRED)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_custom_command(OUTPUT ${delay_library}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${KORVANE_NOT_PLACED_DIR}/lib
+    COMMAND ${KORVANE_DLLTOOL} --input-def ${CMAKE_CURRENT_SOURCE_DIR}/imports_delay_absent.def
+            --dllname imports_delay_absent.dll --output-delaylib ${delay_library}
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/imports_delay_absent.def VERBATIM)
+add_custom_target(target_imports_delay_library DEPENDS ${delay_library})
+korvane_test_target(imports_delay_missing SOURCES imports_delay_missing.cpp LIBS ${delay_library})
+add_dependencies(target_imports_delay_missing target_imports_delay_library)
+add_custom_command(TARGET target_imports_delay_missing POST_BUILD
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/point_delay_directory.py
+            $<TARGET_FILE:target_imports_delay_missing> ${CMAKE_NM} VERBATIM)
