@@ -434,9 +434,11 @@ std::vector<ImportProblem> ImportWalk::Run(const std::wstring& imagePath) {
     // A .local file or folder beside the image redirects loads in ways not followed here.
     dotLocal_ = PathExists(imagePath + L".local");
     if (dotLocal_) folders_.push_back(imagePath + L".local");
-    for (const std::wstring& folder : {search_.imageFolder, search_.systemFolder, JoinPath(search_.windowsFolder, L"System"),
-                                       search_.windowsFolder, search_.currentFolder}) {
-        if (!folder.empty() && folder != L"System") folders_.push_back(folder);
+    // The 16-bit system folder comes between the system and the Windows folder.
+    const std::wstring system16 = search_.windowsFolder.empty() ? L"" : JoinPath(search_.windowsFolder, L"System");
+    for (const std::wstring& folder :
+         {search_.imageFolder, search_.systemFolder, system16, search_.windowsFolder, search_.currentFolder}) {
+        if (!folder.empty()) folders_.push_back(folder);
     }
     folders_.insert(folders_.end(), search_.pathFolders.begin(), search_.pathFolders.end());
 
