@@ -134,3 +134,53 @@ TEST_F(LiveViews, NewTraceEmptiesBothViews) {
     EXPECT_EQ(RowCount(), 0);
     EXPECT_EQ(Next(nullptr, TVGN_ROOT), nullptr);
 }
+
+namespace {
+
+constexpr int kRunChanges = 400;
+constexpr DWORD kRunThreadTimeoutMs = 60000;
+
+struct ViewRun {
+    HWND list;
+    HWND tree;
+};
+
+// A run's thread: rows and lines as a debug loop adds them, then the trace ends.
+DWORD WINAPI AddChangesFromARun(void* parameter) {
+    auto* views = static_cast<ViewRun*>(parameter);
+    LaunchTrace trace(L"C:\\Tools\\app.exe", views->list, views->tree);
+    for (int i = 0; i < kRunChanges; ++i) {
+        trace.AddModuleRow({L"m" + std::to_wstring(i) + L".dll", L"C:\\m", L"1.0", L"", L""});
+        trace.AddEventItem(0x10, L"line " + std::to_wstring(i));
+        if (i % 3 == 0) trace.AddEventItem(0x20, L"other " + std::to_wstring(i));
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST_F(LiveViews, ChangesFromTheRunsThreadAreShownInTheirOrder) {
+    ViewRun views = {listView_, treeView_};
+    HANDLE run = CreateThread(nullptr, 0, AddChangesFromARun, &views, 0, nullptr);
+    ASSERT_NE(run, nullptr);
+    // This thread serves the views, as the window's thread does.
+    ULONGLONG deadline = GetTickCount64() + kRunThreadTimeoutMs;
+    while (WaitForSingleObject(run, 0) == WAIT_TIMEOUT && GetTickCount64() < deadline) {
+        MsgWaitForMultipleObjects(1, &run, FALSE, 100, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+    ASSERT_EQ(WaitForSingleObject(run, 0), WAIT_OBJECT_0) << "the run's thread did not end";
+    CloseHandle(run);
+    ASSERT_EQ(RowCount(), kRunChanges);
+    for (int i = 0; i < kRunChanges; i += 37) EXPECT_EQ(CellText(i, 0), L"m" + std::to_wstring(i) + L".dll");
+    HTREEITEM first = Next(nullptr, TVGN_ROOT);
+    EXPECT_EQ(Text(first), L"line 0");
+    HTREEITEM child = Next(first, TVGN_CHILD);
+    for (int i = 1; i < kRunChanges; ++i, child = Next(child, TVGN_NEXT))
+        ASSERT_EQ(Text(child), L"line " + std::to_wstring(i)) << "line " << i;
+    EXPECT_EQ(child, nullptr);
+    HTREEITEM second = Next(first, TVGN_NEXT);
+    EXPECT_EQ(Text(second), L"other 0");
+    EXPECT_EQ(Text(Next(second, TVGN_CHILD)), L"other 3");
+}
