@@ -5,6 +5,7 @@
 
 #include <commctrl.h>
 
+#include <map>
 #include <string>
 
 #include "base/system_library.h"
@@ -133,6 +134,46 @@ TEST_F(LiveViews, NewTraceEmptiesBothViews) {
     LaunchTrace second(L"C:\\Tools\\app.exe", listView_, treeView_);
     EXPECT_EQ(RowCount(), 0);
     EXPECT_EQ(Next(nullptr, TVGN_ROOT), nullptr);
+}
+
+namespace {
+
+// What a view was last told by WM_SETREDRAW, seen by a procedure placed under
+// everything the trace puts on the view.
+struct RedrawRecord {
+    WNDPROC control = nullptr;
+    bool drawing = true;
+};
+std::map<HWND, RedrawRecord> g_redraw;
+
+LRESULT CALLBACK RecordRedraw(HWND view, UINT message, WPARAM wParam, LPARAM lParam) {
+    RedrawRecord& record = g_redraw[view];
+    if (message == WM_SETREDRAW) record.drawing = wParam != FALSE;
+    return CallWindowProcW(record.control, view, message, wParam, lParam);
+}
+
+void RecordRedrawOf(HWND view) {
+    g_redraw[view].control =
+        reinterpret_cast<WNDPROC>(SetWindowLongPtrW(view, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordRedraw)));
+}
+
+}  // namespace
+
+TEST_F(LiveViews, TraceEndingBeforeItsRunPaintedLeavesBothViewsDrawing) {
+    RecordRedrawOf(listView_);
+    RecordRedrawOf(treeView_);
+    {
+        // As when the run leaves through an exception: no paint at its end. The
+        // second change of each view comes within the frame of the first, so it is held back.
+        LaunchTrace trace(L"C:\\Tools\\app.exe", listView_, treeView_);
+        trace.AddModuleRow({L"app.exe", L"C:\\Tools", L"", L"", L""});
+        trace.AddModuleRow({L"helper.dll", L"C:\\Tools", L"", L"", L""});
+        trace.AddEventItem(1, L"Создан процесс");
+        trace.AddEventItem(1, L"Загрузка helper.dll");
+    }
+    EXPECT_TRUE(g_redraw[listView_].drawing);
+    EXPECT_TRUE(g_redraw[treeView_].drawing);
+    EXPECT_EQ(RowCount(), 2);
 }
 
 namespace {
