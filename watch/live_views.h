@@ -9,5 +9,5 @@
 class ViewChannel;
 
 // The channel of these views (the same one for every run shown in them); null
-// when there are no views. Must be called on the run's thread.
+// when there are no views.
 std::shared_ptr<ViewChannel> OpenViewChannel(HWND listView, HWND treeView);
