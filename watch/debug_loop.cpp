@@ -17,6 +17,7 @@
 #include "watch/exception_text.h"
 #include "watch/image_names.h"
 #include "watch/launch_trace.h"
+#include "watch/run_stop.h"
 
 namespace {
 
@@ -30,7 +31,8 @@ constexpr std::size_t kDllLineRoom = 300;
 constexpr std::size_t kDebugStringLineExtra = 32;
 constexpr DWORD kLaunchFailureThread = 0;
 constexpr std::uintptr_t kPageSize = 4096;
-constexpr DWORD kPaintPauseMs = 16;
+// How soon a quiet run notices that it is asked to stop.
+constexpr DWORD kStopPollMs = 50;
 
 // What the loop keeps of one debuggee process, from its creation event to its exit event.
 struct ProcessRecord {
@@ -69,20 +71,17 @@ PROCESS_INFORMATION LaunchTarget(LaunchTrace& trace) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION launched = {};
-    // The child inherits the error mode: without it Windows shows a hard-error
-    // box of its own when a start fails in the loader, and waits for the user.
-    UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     // The path as application name too: exactly the chosen file starts, never
-    // a C:\Program.exe found by splitting an unquoted path at its blanks.
-    BOOL created = CreateProcessW(trace.targetPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DEBUG_PROCESS,
-                                  nullptr, nullptr, &startup, &launched);
-    DWORD error = GetLastError();
-    SetErrorMode(previousMode);
-    if (!created) {
+    // a C:\Program.exe found by splitting an unquoted path at its blanks. The
+    // target inherits Korvane's error mode as from any other starter, so the
+    // system shows its own box when the start fails (the box users come to
+    // explain); the run goes on once it is closed.
+    if (!CreateProcessW(trace.targetPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DEBUG_PROCESS, nullptr,
+                        nullptr, &startup, &launched)) {
+        DWORD error = GetLastError();
         trace.AddEventItem(kLaunchFailureThread, L"Ошибка при запуске процесса");
         trace.PaintViews();  // seen while the error box waits
-        SetLastError(error);
-        ReportErrorAndExit(L"Unable to create process");
+        ReportErrorAndExit(L"Unable to create process", error);
     }
     return launched;
 }
@@ -176,26 +175,27 @@ public:
     }
 
     // Processes still alive (an older one whose child was created last and
-    // exited first) would be killed when this thread ends: let them run on.
+    // exited first, or all of them when the run is stopped) would be killed
+    // when this thread or the program ends: let them run on. One whose creation
+    // was not reported yet is let go when the debugger goes.
     void DetachSurvivors() {
+        DebugSetProcessKillOnExit(FALSE);
         if (processes_.empty()) return;
         std::vector<DWORD> survivors;
         for (const auto& entry : processes_) survivors.push_back(entry.first);
         processes_.clear();  // their symbol sessions end while the handles are still valid
-        DebugSetProcessKillOnExit(FALSE);
         for (DWORD processId : survivors) DebugActiveProcessStop(processId);
     }
 
 private:
-    // Waits for the next event. While the views hold back a change, the wait is
-    // one frame long, so that a pause of the debuggee paints what it showed last.
+    // Waits for the next event; false when the system has none to give or the
+    // run is asked to stop (every event so far has been continued then).
     bool NextEvent(DEBUG_EVENT& event) {
-        while (true) {
-            if (!trace_.ViewsHeld()) return WaitForDebugEvent(&event, INFINITE);
-            if (WaitForDebugEvent(&event, kPaintPauseMs)) return true;
+        while (!RunStopRequested()) {
+            if (WaitForDebugEvent(&event, kStopPollMs)) return true;
             if (GetLastError() != ERROR_SEM_TIMEOUT) return false;
-            trace_.PaintViews();
         }
+        return false;
     }
 
     EventOutcome Describe(const DEBUG_EVENT& event) {
@@ -327,6 +327,7 @@ void LaunchTrace::RunDebugLoop() {
     loop.Run();
     loop.DetachSurvivors();
     PaintViews();
+    if (RunStopRequested()) return;
     WriteLogLine(L"Отладка завершена");
     WriteDesktopHeapInfo();
     WriteAppInitDlls();

@@ -16,20 +16,20 @@ class LaunchTrace {
 public:
     // Opens the log, switches the debug privilege on, empties both views (watch/launch_trace.cpp).
     LaunchTrace(std::wstring targetPathIn, HWND listViewIn, HWND treeViewIn);
-    // Switches the debug privilege off.
+    // Paints what the views hold back, however the run ended; switches the debug privilege off.
     ~LaunchTrace();
     LaunchTrace(const LaunchTrace&) = delete;
     LaunchTrace& operator=(const LaunchTrace&) = delete;
 
     // watch/debug_loop.cpp: launches the target and writes the whole log.
     void RunDebugLoop();
-    // watch/live_views.cpp: the list view row of a module and the tree view line of a thread.
+    // watch/live_views.cpp: the list view row of a module and the tree view line
+    // of a thread, queued for the views' thread, which shows them within a frame.
+    void ClearViews();
     void AddModuleRow(const std::vector<std::wstring>& row);
     void AddEventItem(DWORD threadId, std::wstring line);
-    // Views are painted at most once a frame; these paint what is held back.
-    bool ViewsHeld() const;
+    // Returns once the views show every change so far, painted.
     void PaintViews();
-    void PaintViewsWhenDue();
 
     // diag/: the machine description.
     void WriteOsLine();
@@ -56,5 +56,5 @@ public:
     std::vector<FileFacts> reportedModules;
     HWND listView;
     HWND treeView;
-    LiveViewState liveViews;
+    std::shared_ptr<ViewChannel> liveViews;
 };
