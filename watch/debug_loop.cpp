@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string_view>
@@ -87,15 +88,22 @@ PROCESS_INFORMATION LaunchTarget(LaunchTrace& trace) {
     return launched;
 }
 
-// File name and folded directory (without its trailing backslash) with the three version texts.
-std::vector<std::wstring> ModuleRow(const std::wstring& path, const FileFacts& facts) {
+// File name and directory (without its trailing backslash) of the path as
+// shown, and room for the three version texts.
+std::vector<std::wstring> ModuleRow(const std::wstring& shownPath) {
     wchar_t directory[kPathChars];
     wchar_t name[kPathChars];
-    SplitPath(path, directory, name);
+    SplitPath(shownPath, directory, name);
     std::wstring folder(directory);
     if (!folder.empty()) folder.pop_back();
-    return {name, folder, facts.ProductVersionText(), facts.DescriptionText(), facts.CompanyText()};
+    return {name, folder, L"", L"", L""};
 }
+
+// A list view row waiting for the facts of its file.
+struct PendingRow {
+    std::wstring path;
+    std::vector<std::wstring> row;
+};
 
 // The path of the file delivered with an event. The handle is the debugger's:
 // it is closed here, once its name is read, or the file would stay open.
@@ -175,6 +183,22 @@ public:
         }
     }
 
+    // The module's row at once, with its name and directory; its version
+    // columns once its facts have been read.
+    void ShowModuleRow(const std::wstring& path, const std::wstring& shownPath) {
+        if (!trace_.listView) return;
+        std::vector<std::wstring> row = ModuleRow(shownPath);
+        trace_.AddModuleRow(row);
+        pendingRows_.push_back({path, std::move(row)});
+    }
+
+    // Every row complete, before the run's end is written.
+    void FillAllRows() {
+        if (pendingRows_.empty()) return;
+        trace_.moduleFacts.WaitForAll();
+        FillArrivedRows();
+    }
+
     // Processes still alive (an older one whose child was created last and
     // exited first) would be killed when this thread ends: let them run on.
     void DetachSurvivors() {
@@ -187,13 +211,35 @@ public:
     }
 
 private:
+    // The rows whose facts have been read, in the order they were shown, as one change.
+    void FillArrivedRows() {
+        std::vector<std::vector<std::wstring>> filled;
+        while (!pendingRows_.empty()) {
+            const FileFacts* facts = trace_.moduleFacts.Arrived(pendingRows_.front().path);
+            if (!facts) break;
+            std::vector<std::wstring> row = std::move(pendingRows_.front().row);
+            row[2] = facts->ProductVersionText();
+            row[3] = facts->DescriptionText();
+            row[4] = facts->CompanyText();
+            filled.push_back(std::move(row));
+            pendingRows_.pop_front();
+        }
+        if (filled.empty()) return;
+        trace_.FillModuleRows(filled);
+        lastFill_ = GetTickCount64();
+    }
+
     // Waits for the next event. While the views hold back a change, the wait is
     // one frame long, so that a pause of the debuggee paints what it showed last.
+    // Rows waiting for their facts keep the wait short as well, and get them
+    // at most once a frame, or when the debuggee pauses.
     bool NextEvent(DEBUG_EVENT& event) {
         while (true) {
-            if (!trace_.ViewsHeld()) return WaitForDebugEvent(&event, INFINITE);
+            if (GetTickCount64() - lastFill_ >= kPaintPauseMs) FillArrivedRows();
+            if (!trace_.ViewsHeld() && pendingRows_.empty()) return WaitForDebugEvent(&event, INFINITE);
             if (WaitForDebugEvent(&event, kPaintPauseMs)) return true;
             if (GetLastError() != ERROR_SEM_TIMEOUT) return false;
+            FillArrivedRows();
             trace_.PaintViews();
         }
     }
@@ -265,9 +311,12 @@ private:
                 known.push_back(path);
                 unloadTable_.push_back({Low32(info.lpBaseOfDll), path});
             }
-            FileFacts facts(path);
-            path = facts.FoldedPath();
-            trace_.AddModuleRow(ModuleRow(path, facts));
+            // The line needs only the name: the facts are read beside the debuggee.
+            trace_.moduleFacts.Request(path);
+            std::wstring folded = path;
+            FoldPath(folded);
+            ShowModuleRow(path, folded);
+            path = std::move(folded);
         }
         return FormatToString(kDllLineRoom, L"Загрузка %s (base: 0x%X, process: 0x%X, thread: 0x%X)", path,
                               info.lpBaseOfDll, event.dwProcessId, event.dwThreadId);
@@ -305,6 +354,8 @@ private:
     LaunchTrace& trace_;
     std::map<DWORD, ProcessRecord> processes_;
     std::vector<UnloadEntry> unloadTable_;
+    std::deque<PendingRow> pendingRows_;
+    ULONGLONG lastFill_ = 0;
     DWORD watchedProcessId_ = 0;
     DWORD status_ = DBG_CONTINUE;
 };
@@ -318,14 +369,17 @@ void LaunchTrace::RunDebugLoop() {
     UniqueHandle launchedProcess(launched.hProcess);
     UniqueHandle launchedThread(launched.hThread);
     WriteLogLine(FormatToString(kWatchLineRoom, L"Наблюдение за загрузкой процесса %s", targetPath));
-    FileFacts targetFacts(targetPath);
+    moduleFacts.Request(targetPath);
     modulePaths.push_back(targetPath);
-    // The chosen executable's row shows its directory as chosen, not folded.
-    AddModuleRow(ModuleRow(targetPath, targetFacts));
-
     EventLoop loop(*this);
+    // The chosen executable's row shows its directory as chosen, not folded.
+    loop.ShowModuleRow(targetPath, targetPath);
+
     loop.Run();
     loop.DetachSurvivors();
+    loop.FillAllRows();
+    // From here on the report shows the files as they are now.
+    moduleFacts.RunEnded();
     PaintViews();
     WriteLogLine(L"Отладка завершена");
     WriteDesktopHeapInfo();

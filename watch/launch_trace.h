@@ -10,6 +10,7 @@
 
 #include "base/log_stream.h"
 #include "modules/file_facts.h"
+#include "modules/module_facts.h"
 #include "watch/live_views.h"
 
 class LaunchTrace {
@@ -26,6 +27,9 @@ public:
     // watch/live_views.cpp: the list view row of a module and the tree view line of a thread.
     void AddModuleRow(const std::vector<std::wstring>& row);
     void AddEventItem(DWORD threadId, std::wstring line);
+    // The version columns of rows that AddModuleRow showed before their facts
+    // were read: each fills the row its file name and directory added, once.
+    void FillModuleRows(const std::vector<std::vector<std::wstring>>& rows);
     // Views are painted at most once a frame; these paint what is held back.
     bool ViewsHeld() const;
     void PaintViews();
@@ -57,4 +61,6 @@ public:
     HWND listView;
     HWND treeView;
     LiveViewState liveViews;
+    // The facts of every module file of the run, read beside the debuggee.
+    ModuleFactsReader moduleFacts;
 };

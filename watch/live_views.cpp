@@ -80,6 +80,34 @@ void InsertModuleRow(HWND listView, LiveViewState& liveViews, const std::vector<
     }
 }
 
+// Fills the version columns of the row that this row's name added, when that
+// row shows the same directory and has not been filled yet: a later module of
+// the same name (another folder, or another spelling) leaves it as it is.
+void FillVersionColumns(HWND listView, LiveViewState& liveViews, const std::vector<std::wstring>& row) {
+    LVFINDINFOW find = {};
+    find.flags = LVFI_STRING;
+    find.psz = row[0].c_str();
+    auto index = static_cast<int>(
+        SendMessageW(listView, LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
+    if (index < 0 || liveViews.filledRows.count(index)) return;
+    // One character more than the directory: a longer text then differs from it.
+    std::wstring shown(row[1].size() + 2, L'\0');
+    LVITEMW directory = {};
+    directory.iSubItem = 1;
+    directory.pszText = shown.data();
+    directory.cchTextMax = static_cast<int>(shown.size());
+    SendMessageW(listView, LVM_GETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&directory));
+    if (std::wstring(shown.c_str()) != row[1]) return;
+    liveViews.filledRows.insert(index);
+    HoldDrawing(listView, liveViews.listHeld);
+    for (std::size_t column = 2; column < row.size(); ++column) {
+        LVITEMW cell = {};
+        cell.iSubItem = static_cast<int>(column);
+        cell.pszText = const_cast<wchar_t*>(row[column].c_str());
+        SendMessageW(listView, LVM_SETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&cell));
+    }
+}
+
 void InsertEventItem(HWND treeView, LiveViewState& liveViews, DWORD threadId, std::wstring& line) {
     HoldDrawing(treeView, liveViews.treeHeld);
     // Expanded on every call, so the first thread's lines stay in sight. Asked
@@ -131,6 +159,15 @@ void LaunchTrace::PaintViewsWhenDue() {
 void LaunchTrace::AddModuleRow(const std::vector<std::wstring>& row) {
     if (!listView || row.empty()) return;
     ApplyOnViewThread(listView, [&] { InsertModuleRow(listView, liveViews, row); });
+    PaintViewsWhenDue();
+}
+
+void LaunchTrace::FillModuleRows(const std::vector<std::vector<std::wstring>>& rows) {
+    if (!listView || rows.empty()) return;
+    ApplyOnViewThread(listView, [&] {
+        for (const std::vector<std::wstring>& row : rows)
+            if (row.size() > 2) FillVersionColumns(listView, liveViews, row);
+    });
     PaintViewsWhenDue();
 }
 

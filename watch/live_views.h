@@ -4,11 +4,14 @@
 #include <commctrl.h>
 
 #include <map>
+#include <set>
 
 struct LiveViewState {
     // The top-level item of each thread id: items are only ever added during a
     // run, so this is exactly the first top-level item carrying that id.
     std::map<DWORD, HTREEITEM> threadItems;
+    // List view rows whose version columns have been filled.
+    std::set<int> filledRows;
     // Views whose drawing is held back until the next paint (WM_SETREDRAW off).
     bool treeHeld = false;
     bool listHeld = false;
