@@ -44,6 +44,27 @@ void ModuleFactsReader::WaitForAll() {
     changed_.wait(lock, [&] { return queue_.empty() && busy_ == 0; });
 }
 
+void ModuleFactsReader::Settle(const std::wstring& path) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto found = entries_.find(path);
+    if (found == entries_.end()) return;
+    Entry& entry = found->second;
+    auto queued = std::find(queue_.begin(), queue_.end(), &entry);
+    if (queued != queue_.end() && !entry.recheck) {
+        queue_.erase(queued);
+        ++busy_;
+        lock.unlock();
+        auto facts = std::make_unique<FileFacts>(path);
+        lock.lock();
+        entry.facts = std::move(facts);
+        entry.state = ended_ ? State::Final : State::Read;
+        --busy_;
+        changed_.notify_all();
+        return;
+    }
+    changed_.wait(lock, [&] { return !entry.reading; });
+}
+
 void ModuleFactsReader::RunEnded() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (ended_) return;
@@ -88,6 +109,7 @@ void ModuleFactsReader::Serve() {
         Entry& entry = *queue_.front();
         queue_.pop_front();
         ++busy_;
+        entry.reading = true;
         const bool readAfterEnd = ended_;
         const FileFacts* earlier = entry.recheck ? entry.facts.get() : nullptr;
         lock.unlock();
@@ -96,6 +118,7 @@ void ModuleFactsReader::Serve() {
         lock.lock();
         if (fresh) entry.facts = std::move(fresh);
         entry.recheck = false;
+        entry.reading = false;
         if (readAfterEnd) {
             entry.state = State::Final;
         } else {

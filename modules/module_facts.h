@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -29,6 +30,10 @@ public:
     const FileFacts* Arrived(const std::wstring& path);
     // Waits until every requested file has been read.
     void WaitForAll();
+    // Once this returns the file is not open here: read now on the caller when
+    // still queued, or waited for. A program may write a file as soon as it has
+    // unmapped it, and must not find it held by the reader.
+    void Settle(const std::wstring& path);
 
     // The watched programs have ended: from now on the facts handed out are the
     // file's as it is now. A file read during the run whose size and times have
@@ -49,6 +54,7 @@ private:
         std::unique_ptr<FileFacts> facts;
         State state = State::Queued;
         bool recheck = false;  // queued for the end-of-run look
+        bool reading = false;  // taken from the queue by the thread
     };
 
     void Serve();

@@ -295,6 +295,8 @@ private:
         // Wine cannot read the image of an exiting process, and Windows may fail too.
         if (!ProcessImagePath(event.dwProcessId, path) && record) path = record->imagePath;
         trace_.lastExitCode = exitCode;
+        // Its files are unmapped now, as at an unload.
+        trace_.moduleFacts.WaitForAll();
         std::wstring line = FormatToString(kProcessExitRoom, L"Процесс %s уничтожен с кодом 0x%X", path, exitCode);
         processes_.erase(event.dwProcessId);
         return line;
@@ -332,6 +334,10 @@ private:
         auto recorded = std::find_if(unloadTable_.rbegin(), unloadTable_.rend(),
                                      [&](const UnloadEntry& entry) { return entry.base == Low32(base); });
         if (recorded != unloadTable_.rend()) path = recorded->path;
+        // The debuggee may write or delete the file as soon as it runs on: the
+        // reader must be done with it (with every file, when it is not known).
+        if (path.empty()) trace_.moduleFacts.WaitForAll();
+        else trace_.moduleFacts.Settle(path);
         FoldPath(path);
         return FormatToString(kDllLineRoom, L"Выгрузка %s (base: 0x%X, process: 0x%X, thread: 0x%X)", path, base,
                               event.dwProcessId, event.dwThreadId);
