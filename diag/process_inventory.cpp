@@ -139,7 +139,8 @@ void LaunchTrace::WriteProcessInventory() {
         ProcessText commandLine = {};
         ReadProcessStrings(processId, imagePath, commandLine);
         if (commandLine[0] == L'\0') continue;
-        FileFacts facts(imagePath.data());
+        // The same file as a module of the run is not read twice.
+        const FileFacts& facts = moduleFacts.FinalFacts(imagePath.data());
         SetDebugPrivilege(PrivilegeSwitch::On);
         const PROCESS_MEMORY_COUNTERS counters = ReadMemoryCounters(processId);
         WriteLogLine(FormatProcessLine(commandLine.data(), counters.WorkingSetSize, facts.DescriptionText()));

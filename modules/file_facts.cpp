@@ -119,6 +119,18 @@ std::wstring FileFacts::UploadLine(std::string_view separator) const {
     return line;
 }
 
+bool FileFacts::StillDescribesFile() const {
+    auto same = [](const FILETIME& a, const FILETIME& b) {
+        return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+    };
+    const BY_HANDLE_FILE_INFORMATION none{};
+    if (std::memcmp(&info_, &none, sizeof(none)) == 0) return false;
+    WIN32_FILE_ATTRIBUTE_DATA now{};
+    if (!GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &now)) return false;
+    return now.nFileSizeHigh == info_.nFileSizeHigh && now.nFileSizeLow == info_.nFileSizeLow &&
+           same(now.ftCreationTime, info_.ftCreationTime) && same(now.ftLastWriteTime, info_.ftLastWriteTime);
+}
+
 std::wstring FileDateText(const FILETIME& time) {
     if (time.dwLowDateTime == 0 && time.dwHighDateTime == 0) return {};
     SYSTEMTIME utc{};

@@ -134,8 +134,8 @@ std::string ToNarrowText(std::wstring_view text) {
 void LaunchTrace::UploadReport() {
     // First, so that its boxes come before anything else of the upload.
     HttpSender sender(ReportServerHost(), kObjectPath);
-    // The launched file is read again now, as it is at the end of the run.
-    std::string processLine = ToNarrowText(FileFacts(targetPath).UploadLine(kFormSeparator));
+    // The launched file as it is at the end of the run.
+    std::string processLine = ToNarrowText(moduleFacts.FinalFacts(targetPath).UploadLine(kFormSeparator));
     std::string body = BuildUploadBody(processLine, lastExitCode, ToNarrowText(GetOsVersionTriple()),
                                        NarrowUploadLines(runningImageFacts), NarrowUploadLines(reportedModules));
     UniqueInternetHandle request = sender.OpenRequest();

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string_view>
@@ -33,6 +34,8 @@ constexpr DWORD kLaunchFailureThread = 0;
 constexpr std::uintptr_t kPageSize = 4096;
 // How soon a quiet run notices that it is asked to stop.
 constexpr DWORD kStopPollMs = 50;
+// How long a row waits for its version columns at most while the run is quiet: a frame.
+constexpr DWORD kFillPauseMs = 16;
 
 // What the loop keeps of one debuggee process, from its creation event to its exit event.
 struct ProcessRecord {
@@ -86,15 +89,22 @@ PROCESS_INFORMATION LaunchTarget(LaunchTrace& trace) {
     return launched;
 }
 
-// File name and folded directory (without its trailing backslash) with the three version texts.
-std::vector<std::wstring> ModuleRow(const std::wstring& path, const FileFacts& facts) {
+// File name and directory (without its trailing backslash) of the path as
+// shown, and room for the three version texts.
+std::vector<std::wstring> ModuleRow(const std::wstring& shownPath) {
     wchar_t directory[kPathChars];
     wchar_t name[kPathChars];
-    SplitPath(path, directory, name);
+    SplitPath(shownPath, directory, name);
     std::wstring folder(directory);
     if (!folder.empty()) folder.pop_back();
-    return {name, folder, facts.ProductVersionText(), facts.DescriptionText(), facts.CompanyText()};
+    return {name, folder, L"", L"", L""};
 }
+
+// A list view row waiting for the facts of its file.
+struct PendingRow {
+    std::wstring path;
+    std::vector<std::wstring> row;
+};
 
 // The path of the file delivered with an event. The handle is the debugger's:
 // it is closed here, once its name is read, or the file would stay open.
@@ -174,6 +184,22 @@ public:
         }
     }
 
+    // The module's row at once, with its name and directory; its version
+    // columns once its facts have been read.
+    void ShowModuleRow(const std::wstring& path, const std::wstring& shownPath) {
+        if (!trace_.listView) return;
+        std::vector<std::wstring> row = ModuleRow(shownPath);
+        trace_.AddModuleRow(row);
+        pendingRows_.push_back({path, std::move(row)});
+    }
+
+    // Every row complete, before the run's end is written.
+    void FillAllRows() {
+        if (pendingRows_.empty()) return;
+        trace_.moduleFacts.WaitForAll();
+        FillArrivedRows();
+    }
+
     // Processes still alive (an older one whose child was created last and
     // exited first, or all of them when the run is stopped) would be killed
     // when this thread or the program ends: let them run on. One whose creation
@@ -188,12 +214,35 @@ public:
     }
 
 private:
+    // The rows whose facts have been read, in the order they were shown, as one change.
+    void FillArrivedRows() {
+        std::vector<std::vector<std::wstring>> filled;
+        while (!pendingRows_.empty()) {
+            const FileFacts* facts = trace_.moduleFacts.Arrived(pendingRows_.front().path);
+            if (!facts) break;
+            std::vector<std::wstring> row = std::move(pendingRows_.front().row);
+            row[2] = facts->ProductVersionText();
+            row[3] = facts->DescriptionText();
+            row[4] = facts->CompanyText();
+            filled.push_back(std::move(row));
+            pendingRows_.pop_front();
+        }
+        if (filled.empty()) return;
+        trace_.FillModuleRows(filled);
+        lastFill_ = GetTickCount64();
+    }
+
     // Waits for the next event; false when the system has none to give or the
-    // run is asked to stop (every event so far has been continued then).
+    // run is asked to stop (every event so far has been continued then). Rows
+    // waiting for their facts keep the wait a frame long, so that a quiet
+    // debuggee's rows still get them; they get them at most once a frame.
     bool NextEvent(DEBUG_EVENT& event) {
         while (!RunStopRequested()) {
-            if (WaitForDebugEvent(&event, kStopPollMs)) return true;
+            if (GetTickCount64() - lastFill_ >= kFillPauseMs) FillArrivedRows();
+            DWORD wait = pendingRows_.empty() ? kStopPollMs : kFillPauseMs;
+            if (WaitForDebugEvent(&event, wait)) return true;
             if (GetLastError() != ERROR_SEM_TIMEOUT) return false;
+            FillArrivedRows();
         }
         return false;
     }
@@ -249,6 +298,8 @@ private:
         // Wine cannot read the image of an exiting process, and Windows may fail too.
         if (!ProcessImagePath(event.dwProcessId, path) && record) path = record->imagePath;
         trace_.lastExitCode = exitCode;
+        // Its files are unmapped now, as at an unload.
+        trace_.moduleFacts.WaitForAll();
         std::wstring line = FormatToString(kProcessExitRoom, L"Процесс %s уничтожен с кодом 0x%X", path, exitCode);
         processes_.erase(event.dwProcessId);
         return line;
@@ -265,9 +316,12 @@ private:
                 known.push_back(path);
                 unloadTable_.push_back({Low32(info.lpBaseOfDll), path});
             }
-            FileFacts facts(path);
-            path = facts.FoldedPath();
-            trace_.AddModuleRow(ModuleRow(path, facts));
+            // The line needs only the name: the facts are read beside the debuggee.
+            trace_.moduleFacts.Request(path);
+            std::wstring folded = path;
+            FoldPath(folded);
+            ShowModuleRow(path, folded);
+            path = std::move(folded);
         }
         return FormatToString(kDllLineRoom, L"Загрузка %s (base: 0x%X, process: 0x%X, thread: 0x%X)", path,
                               info.lpBaseOfDll, event.dwProcessId, event.dwThreadId);
@@ -283,6 +337,10 @@ private:
         auto recorded = std::find_if(unloadTable_.rbegin(), unloadTable_.rend(),
                                      [&](const UnloadEntry& entry) { return entry.base == Low32(base); });
         if (recorded != unloadTable_.rend()) path = recorded->path;
+        // The debuggee may write or delete the file as soon as it runs on: the
+        // reader must be done with it (with every file, when it is not known).
+        if (path.empty()) trace_.moduleFacts.WaitForAll();
+        else trace_.moduleFacts.Settle(path);
         FoldPath(path);
         return FormatToString(kDllLineRoom, L"Выгрузка %s (base: 0x%X, process: 0x%X, thread: 0x%X)", path, base,
                               event.dwProcessId, event.dwThreadId);
@@ -305,6 +363,8 @@ private:
     LaunchTrace& trace_;
     std::map<DWORD, ProcessRecord> processes_;
     std::vector<UnloadEntry> unloadTable_;
+    std::deque<PendingRow> pendingRows_;
+    ULONGLONG lastFill_ = 0;
     DWORD watchedProcessId_ = 0;
     DWORD status_ = DBG_CONTINUE;
 };
@@ -318,16 +378,20 @@ void LaunchTrace::RunDebugLoop() {
     UniqueHandle launchedProcess(launched.hProcess);
     UniqueHandle launchedThread(launched.hThread);
     WriteLogLine(FormatToString(kWatchLineRoom, L"Наблюдение за загрузкой процесса %s", targetPath));
-    FileFacts targetFacts(targetPath);
+    moduleFacts.Request(targetPath);
     modulePaths.push_back(targetPath);
-    // The chosen executable's row shows its directory as chosen, not folded.
-    AddModuleRow(ModuleRow(targetPath, targetFacts));
-
     EventLoop loop(*this);
+    // The chosen executable's row shows its directory as chosen, not folded.
+    loop.ShowModuleRow(targetPath, targetPath);
+
     loop.Run();
     loop.DetachSurvivors();
-    PaintViews();
+    // A stopped run writes nothing more; the trace's end paints what it showed.
     if (RunStopRequested()) return;
+    loop.FillAllRows();
+    // From here on the report shows the files as they are now.
+    moduleFacts.RunEnded();
+    PaintViews();
     WriteLogLine(L"Отладка завершена");
     WriteDesktopHeapInfo();
     WriteAppInitDlls();

@@ -10,6 +10,7 @@
 
 #include "base/log_stream.h"
 #include "modules/file_facts.h"
+#include "modules/module_facts.h"
 #include "watch/live_views.h"
 
 class LaunchTrace {
@@ -28,6 +29,9 @@ public:
     void ClearViews();
     void AddModuleRow(const std::vector<std::wstring>& row);
     void AddEventItem(DWORD threadId, std::wstring line);
+    // The version columns of rows that AddModuleRow showed before their facts
+    // were read: each fills the row its file name and directory added, once.
+    void FillModuleRows(const std::vector<std::vector<std::wstring>>& rows);
     // Returns once the views show every change so far, painted.
     void PaintViews();
 
@@ -57,4 +61,6 @@ public:
     HWND listView;
     HWND treeView;
     std::shared_ptr<ViewChannel> liveViews;
+    // The facts of every module file of the run, read beside the debuggee.
+    ModuleFactsReader moduleFacts;
 };

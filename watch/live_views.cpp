@@ -14,6 +14,7 @@
 
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <variant>
 #include <vector>
@@ -28,12 +29,17 @@ struct ClearBoth {};
 struct ModuleRowChange {
     std::vector<std::wstring> cells;
 };
+// The version columns of a row shown before its file's facts were read, with
+// the name and directory that row was added with.
+struct VersionColumnsChange {
+    std::vector<std::wstring> cells;
+};
 struct EventLineChange {
     DWORD threadId;
     std::wstring text;
 };
 struct PaintNow {};
-using ViewChange = std::variant<ClearBoth, ModuleRowChange, EventLineChange, PaintNow>;
+using ViewChange = std::variant<ClearBoth, ModuleRowChange, VersionColumnsChange, EventLineChange, PaintNow>;
 
 constexpr UINT kDrainViewChanges = WM_APP + 0x4B;
 constexpr UINT_PTR kPaintTimer = 0x4B52;
@@ -121,6 +127,7 @@ private:
         if (listView_) SendMessageW(listView_, LVM_DELETEALLITEMS, 0, 0);
         if (treeView_) SendMessageW(treeView_, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
         threadItems_.clear();
+        filledRows_.clear();
     }
 
     void Apply(ModuleRowChange& row) {
@@ -141,6 +148,35 @@ private:
             cell.iSubItem = static_cast<int>(column);
             cell.pszText = row.cells[column].data();
             SendMessageW(listView_, LVM_SETITEMTEXTW, static_cast<WPARAM>(item.iItem), reinterpret_cast<LPARAM>(&cell));
+        }
+    }
+
+    // Fills the version columns of the row that this row's name added, when that
+    // row shows the same directory and has not been filled yet: a later module of
+    // the same name (another folder, or another spelling) leaves it as it is.
+    void Apply(VersionColumnsChange& row) {
+        if (!listView_ || row.cells.size() < 2) return;
+        LVFINDINFOW find = {};
+        find.flags = LVFI_STRING;
+        find.psz = row.cells[0].c_str();
+        auto index = static_cast<int>(
+            SendMessageW(listView_, LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
+        if (index < 0 || filledRows_.count(index)) return;
+        // One character more than the directory: a longer text then differs from it.
+        std::wstring shown(row.cells[1].size() + 2, L'\0');
+        LVITEMW directory = {};
+        directory.iSubItem = 1;
+        directory.pszText = shown.data();
+        directory.cchTextMax = static_cast<int>(shown.size());
+        SendMessageW(listView_, LVM_GETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&directory));
+        if (std::wstring(shown.c_str()) != row.cells[1]) return;
+        filledRows_.insert(index);
+        Hold(listView_, listHeld_);
+        for (std::size_t column = 2; column < row.cells.size(); ++column) {
+            LVITEMW cell = {};
+            cell.iSubItem = static_cast<int>(column);
+            cell.pszText = row.cells[column].data();
+            SendMessageW(listView_, LVM_SETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&cell));
         }
     }
 
@@ -223,6 +259,7 @@ private:
 
     // The views' thread only.
     std::map<DWORD, HTREEITEM> threadItems_;
+    std::set<int> filledRows_;  // list view rows whose version columns have been filled
     bool listHeld_ = false;
     bool treeHeld_ = false;
     bool timerSet_ = false;
@@ -297,6 +334,11 @@ void LaunchTrace::PaintViews() {
 
 void LaunchTrace::AddModuleRow(const std::vector<std::wstring>& row) {
     if (liveViews && listView && !row.empty()) liveViews->Queue(ModuleRowChange{row});
+}
+
+void LaunchTrace::FillModuleRows(const std::vector<std::vector<std::wstring>>& rows) {
+    if (!liveViews || !listView) return;
+    for (const std::vector<std::wstring>& row : rows) liveViews->Queue(VersionColumnsChange{row});
 }
 
 void LaunchTrace::AddEventItem(DWORD threadId, std::wstring line) {

@@ -95,6 +95,24 @@ TEST_F(LiveViews, ModuleRowsAreKeyedByFileNameWithoutCase) {
     EXPECT_EQ(CellText(1, 1), L"Z:\\targets");
 }
 
+TEST_F(LiveViews, VersionColumnsArriveForTheRowTheirModuleAddedAndOnlyOnce) {
+    LaunchTrace trace(L"C:\\Tools\\app.exe", listView_, treeView_);
+    trace.AddModuleRow({L"kernel32.dll", L"%SYSTEM%", L"", L"", L""});
+    trace.AddModuleRow({L"helper.dll", L"Z:\\targets", L"", L"", L""});
+    trace.FillModuleRows({{L"KERNEL32.DLL", L"D:\\other", L"2.0", L"Другой", L"Чужой"},
+                          {L"kernel32.dll", L"%SYSTEM%", L"10.0", L"Ядро", L"Microsoft"},
+                          {L"Kernel32.dll", L"%SYSTEM%", L"3.0", L"Второе написание", L""}});
+    ASSERT_EQ(RowCount(), 2);
+    EXPECT_EQ(CellText(0, 1), L"%SYSTEM%");
+    EXPECT_EQ(CellText(0, 2), L"10.0") << "the facts of the module that added the row, not those of its namesakes";
+    EXPECT_EQ(CellText(0, 3), L"Ядро");
+    EXPECT_EQ(CellText(0, 4), L"Microsoft");
+    EXPECT_EQ(CellText(1, 2), L"") << "a row whose facts have not arrived stays as it was shown";
+    trace.FillModuleRows({{L"helper.dll", L"Z:\\targets", L"1.2", L"Помощник", L""}});
+    EXPECT_EQ(CellText(1, 2), L"1.2");
+    EXPECT_EQ(CellText(1, 3), L"Помощник");
+}
+
 TEST_F(LiveViews, LinesAreGroupedUnderTheFirstLineOfTheirThread) {
     LaunchTrace trace(L"C:\\Tools\\app.exe", listView_, treeView_);
     trace.AddEventItem(0x10, L"Создан процесс A");
