@@ -2,6 +2,7 @@
 // and hands them out as texts (view columns, log row fields, upload line).
 #include "modules/file_facts.h"
 
+#include <cstring>
 #include <vector>
 
 #include "base/format_bounded.h"
