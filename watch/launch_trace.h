@@ -10,6 +10,7 @@
 
 #include "base/log_stream.h"
 #include "modules/file_facts.h"
+#include "verdict/findings.h"
 #include "watch/live_views.h"
 
 class LaunchTrace {
@@ -37,8 +38,11 @@ public:
     void WriteAppInitDlls();
     void WriteProcessInventory();
 
-    // modules/loaded_modules.cpp: the last section; fills reportedModules.
+    // modules/loaded_modules.cpp: the loaded-modules section; fills reportedModules.
     void WriteLoadedModules();
+    // verdict/verdict_section.cpp: the last section, why the program did not
+    // start, from processOutcomes; fills verdict and adds its tree view item.
+    void WriteVerdict();
 
     // report/log_file.cpp: the log, and the writing rule every section follows.
     void OpenLog();
@@ -57,4 +61,8 @@ public:
     HWND listView;
     HWND treeView;
     LiveViewState liveViews;
+    // The initialisation watch's breakpoints; off only where a run is compared with one without them.
+    bool watchInitialisations = true;
+    std::vector<ProcessOutcome> processOutcomes;  // one per process exit, in exit order
+    std::vector<Finding> verdict;
 };
