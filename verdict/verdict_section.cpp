@@ -28,6 +28,7 @@ void LaunchTrace::WriteVerdict() {
     if (verdict.empty()) {
         WriteLogLine(kNoFindings);
         AddEventItem(kVerdictTreeThread, std::wstring(kTreeHeading) + kNoFindings);
+        RevealEventItem(kVerdictTreeThread);
         return;
     }
     AddEventItem(kVerdictTreeThread, kTreeHeading + FindingLine(verdict.front()));
@@ -36,4 +37,6 @@ void LaunchTrace::WriteVerdict() {
         WriteLogLine(line);
         AddEventItem(kVerdictTreeThread, line);
     }
+    // The run's answer is seen without scrolling to it.
+    RevealEventItem(kVerdictTreeThread);
 }

@@ -27,6 +27,8 @@ public:
     // watch/live_views.cpp: the list view row of a module and the tree view line of a thread.
     void AddModuleRow(const std::vector<std::wstring>& row);
     void AddEventItem(DWORD threadId, std::wstring line);
+    // Opens the item of a thread id and scrolls its last line into sight.
+    void RevealEventItem(DWORD threadId);
     // Views are painted at most once a frame; these paint what is held back.
     bool ViewsHeld() const;
     void PaintViews();

@@ -140,3 +140,17 @@ void LaunchTrace::AddEventItem(DWORD threadId, std::wstring line) {
     PaintViewsWhenDue();
 }
 
+
+void LaunchTrace::RevealEventItem(DWORD threadId) {
+    auto known = liveViews.threadItems.find(threadId);
+    if (!treeView || known == liveViews.threadItems.end()) return;
+    auto item = reinterpret_cast<LPARAM>(known->second);
+    ApplyOnViewThread(treeView, [&] {
+        SendMessageW(treeView, TVM_EXPAND, TVE_EXPAND, item);
+        LPARAM last = item;
+        for (LPARAM child = SendMessageW(treeView, TVM_GETNEXTITEM, TVGN_CHILD, item); child;
+             child = SendMessageW(treeView, TVM_GETNEXTITEM, TVGN_NEXT, child))
+            last = child;
+        SendMessageW(treeView, TVM_ENSUREVISIBLE, 0, last);
+    });
+}
