@@ -3,7 +3,9 @@
 // without views (headless) and Korvane's run with its real window and views
 // (window) over event storms of each kind and a realistic start, and prints per
 // kind the events, microseconds per event and the ratio to the bare loop
-// (medians with min-max). `bench_runner --memory` reports the peak working set
+// (medians with min-max); then, over the DLL storm and the realistic start, the
+// cost per DLL load of the verdict's initialisation watch (headless runs
+// without and with it). `bench_runner --memory` reports the peak working set
 // of a Korvane run over 100,000 events with its window.
 #include <windows.h>
 #include <psapi.h>
@@ -104,14 +106,17 @@ void RunKorvaneWindow(const std::wstring& target, const Views& views) {
     CloseHandle(worker);
 }
 
-void RunKorvaneHeadless(const std::wstring& target) {
+void RunKorvaneHeadless(const std::wstring& target, bool watchInitialisations = true) {
     LaunchTrace trace(target, nullptr, nullptr);
+    trace.watchInitialisations = watchInitialisations;
     trace.RunDebugLoop();
 }
 
 struct Figures {
     std::vector<double> bare, headless, window;
+    std::vector<double> unwatched;  // headless without the initialisation watch
     unsigned long long events = 0;
+    unsigned long long dllLoads = 0;
 };
 
 double Median(std::vector<double> values) {
@@ -143,6 +148,14 @@ void PrintRow(const wchar_t* kind, const Figures& f, const Figures& none) {
     std::printf("%-11ls %8llu | bare %7.1f us (%.3f-%.3f s) | headless %7.1f us x%5.2f (%.3f-%.3f s) | window %7.1f us x%5.2f (%.3f-%.3f s)\n",
                 kind, f.events, bareUs, bMin, bMax, headlessUs, headlessUs / bareUs, hMin, hMax, windowUs,
                 windowUs / bareUs, wMin, wMax);
+}
+
+void PrintWatchRow(const wchar_t* kind, const Figures& f) {
+    double without = Median(f.unwatched);
+    double with = Median(f.headless);
+    std::printf("%-11ls %8llu DLL loads | headless without the watch %.3f s, with it %.3f s | %7.1f us per DLL load\n",
+                kind, f.dllLoads, without, with,
+                (with - without) * 1e6 / static_cast<double>(std::max<unsigned long long>(f.dllLoads, 1)));
 }
 
 PROCESS_MEMORY_COUNTERS OwnMemory() {
@@ -186,7 +199,10 @@ int wmain(int argc, wchar_t** argv) {
             BareLoopResult bare;
             figures[i].bare.push_back(Seconds([&] { bare = RunBareLoop(target, quoted); }));
             figures[i].events = bare.events;
+            figures[i].dllLoads = bare.dllLoads;
             figures[i].headless.push_back(Seconds([&] { RunKorvaneHeadless(target); }));
+            if (scenarios[i].kind == std::wstring(L"dlls") || scenarios[i].kind == std::wstring(L"realistic"))
+                figures[i].unwatched.push_back(Seconds([&] { RunKorvaneHeadless(target, false); }));
             figures[i].window.push_back(Seconds([&] { RunKorvaneWindow(target, views); }));
             std::fprintf(stderr, "run %d %ls: %llu events, bare %.3f s, headless %.3f s, window %.3f s\n", rep + 1,
                          scenarios[i].kind, bare.events, figures[i].bare.back(), figures[i].headless.back(),
@@ -204,5 +220,9 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("%-11ls whole run medians: bare %.3f s, headless %.3f s (x%.2f), window %.3f s (x%.2f)\n", L"realistic",
                 whole(real.bare), whole(real.headless), whole(real.headless) / whole(real.bare), whole(real.window),
                 whole(real.window) / whole(real.bare));
+    std::printf("the verdict's initialisation watch (medians of %d):\n", g_repetitions);
+    for (std::size_t i = 0; i < scenarios.size(); ++i) {
+        if (!figures[i].unwatched.empty()) PrintWatchRow(scenarios[i].kind, figures[i]);
+    }
     return 0;
 }
