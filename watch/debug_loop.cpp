@@ -13,6 +13,7 @@
 #include "base/handles.h"
 #include "modules/file_facts.h"
 #include "modules/fold_path.h"
+#include "modules/import_check.h"
 #include "report/split_path.h"
 #include "verdict/findings.h"
 #include "watch/dll_init_watch.h"
@@ -39,9 +40,12 @@ struct ProcessRecord {
     HANDLE process;          // delivered with the creation event: the system closes it, never we
     std::wstring imagePath;  // resolved at creation, for the exit line when the exit cannot name it
     SymbolSession symbols;
-    // What the verdict needs of the process: its DLLs' initialisations and its unhandled exceptions.
+    // What the verdict needs of the process: its DLLs' initialisations, its
+    // unhandled exceptions, and where its loader looks for DLLs (read while the
+    // process parameters still exist).
     DllInitWatch initWatch;
     std::vector<UnhandledException> unhandled;
+    LoaderSearch loaderSearch;
 };
 
 // A DLL path with the low 32 bits of its first load address, to name it at its unload.
@@ -266,7 +270,8 @@ private:
         std::wstring path = NameOfDeliveredFile(info.hFile);
         trace_.modulePaths.push_back(path);
         ProcessRecord record{info.hProcess, path, SymbolSession(info.hProcess),
-                             DllInitWatch(info.hProcess, trace_.watchInitialisations), {}};
+                             DllInitWatch(info.hProcess, trace_.watchInitialisations), {},
+                             ReadLoaderSearch(info.hProcess, path)};
         record.initWatch.ImageMapped(info.lpBaseOfImage, path);
         processes_.insert_or_assign(event.dwProcessId, std::move(record));
         watchedProcessId_ = event.dwProcessId;
@@ -286,8 +291,13 @@ private:
         return line;
     }
 
+    // A start the loader refused is explained from the files on disk, as they are now.
     static ProcessOutcome Outcome(DWORD processId, ProcessRecord& record, DWORD exitCode) {
-        return {processId, record.imagePath, exitCode, record.initWatch.Finish(), std::move(record.unhandled), {}};
+        ProcessOutcome outcome{processId, record.imagePath, exitCode, record.initWatch.Finish(),
+                               std::move(record.unhandled), {}};
+        if (IsImportFailureStatus(exitCode))
+            outcome.importProblems = FindImportProblems(record.imagePath, record.loaderSearch);
+        return outcome;
     }
 
     std::wstring OnDllLoaded(const DEBUG_EVENT& event) {
