@@ -58,6 +58,14 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
     return folder + L"\\" + name;
 }
 
+// The file's path with its name spelled as on disk, when it exists.
+std::optional<std::wstring> ExistingFile(const std::wstring& path) {
+    WIN32_FIND_DATAW found = {};
+    UniqueFind search(FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+    if (!search || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return std::nullopt;
+    return JoinPath(FolderOf(path), found.cFileName);
+}
+
 bool FileExists(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -266,13 +274,14 @@ Resolution ImportWalk::Resolve(const std::string& name) {
         }
     }
     for (const std::wstring& candidate : candidates) {
-        if (!FileExists(candidate)) continue;
-        DiskImage& image = Image(candidate);
+        const std::optional<std::wstring> file = ExistingFile(candidate);
+        if (!file) continue;
+        DiskImage& image = Image(*file);
         if (!image.read || Usable(image)) {
-            resolution = {Found::File, candidate};
+            resolution = {Found::File, *file};
             break;
         }
-        if (resolution.found == Found::Nowhere) resolution = {Found::Unusable, candidate};
+        if (resolution.found == Found::Nowhere) resolution = {Found::Unusable, *file};
     }
     resolutions_[lowerName] = resolution;
     return resolution;
@@ -425,9 +434,11 @@ std::vector<ImportProblem> ImportWalk::Run(const std::wstring& imagePath) {
     // A .local file or folder beside the image redirects loads in ways not followed here.
     dotLocal_ = PathExists(imagePath + L".local");
     if (dotLocal_) folders_.push_back(imagePath + L".local");
-    for (const std::wstring& folder : {search_.imageFolder, search_.systemFolder, JoinPath(search_.windowsFolder, L"System"),
-                                       search_.windowsFolder, search_.currentFolder}) {
-        if (!folder.empty() && folder != L"System") folders_.push_back(folder);
+    // The 16-bit system folder comes between the system and the Windows folder.
+    const std::wstring system16 = search_.windowsFolder.empty() ? L"" : JoinPath(search_.windowsFolder, L"System");
+    for (const std::wstring& folder :
+         {search_.imageFolder, search_.systemFolder, system16, search_.windowsFolder, search_.currentFolder}) {
+        if (!folder.empty()) folders_.push_back(folder);
     }
     folders_.insert(folders_.end(), search_.pathFolders.begin(), search_.pathFolders.end());
 

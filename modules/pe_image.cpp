@@ -34,12 +34,13 @@ constexpr std::uint32_t kRtManifest = 24;
 constexpr std::uint32_t kResourceSubdirectory = 0x80000000;
 
 // Where an address of the loaded image lies in the file: the bytes the file
-// holds from there, and how far the mapped region goes on (filled with zeros
-// past the section's raw data).
+// holds from there, and how far the mapped region goes on. Past the section's
+// raw data the mapping holds zeros; past the end of a cut file nothing is known.
 struct Region {
     std::uint64_t fileOffset = 0;
     std::uint64_t fileBytes = 0;
     std::uint64_t mappedBytes = 0;
+    bool zerosFollow = false;
 };
 
 // A table of fixed-size entries at an address: those the file holds, and those
@@ -56,6 +57,7 @@ Region RegionOf(std::uint64_t fileOffset, std::uint64_t into, std::uint64_t rawS
     region.fileOffset = fileOffset;
     region.mappedBytes = mapped - into;
     if (into < rawSize && fileOffset < fileSize) region.fileBytes = std::min(rawSize - into, fileSize - fileOffset);
+    region.zerosFollow = into + region.fileBytes >= rawSize;
     return region;
 }
 
@@ -93,6 +95,7 @@ public:
     bool Read(std::uint32_t rva, T& value) const {
         std::optional<Region> region = Locate(rva);
         if (!region || region->mappedBytes < sizeof(T)) return false;
+        if (region->fileBytes < sizeof(T) && !region->zerosFollow) return false;
         unsigned char raw[sizeof(T)] = {};
         const std::size_t fromFile = static_cast<std::size_t>(std::min<std::uint64_t>(region->fileBytes, sizeof(T)));
         if (fromFile) std::memcpy(raw, bytes_.data() + region->fileOffset, fromFile);
@@ -105,7 +108,7 @@ public:
         if (std::optional<Region> region = Locate(rva)) {
             table.fileOffset = region->fileOffset;
             table.inFile = region->fileBytes / entryBytes;
-            table.mapped = region->mappedBytes / entryBytes;
+            table.mapped = region->zerosFollow ? region->mappedBytes / entryBytes : table.inFile;
         }
         return table;
     }
@@ -134,7 +137,8 @@ public:
         std::string_view text(bytes_.data() + region->fileOffset, available);
         std::size_t end = text.find('\0');
         // Past the raw data the mapped section holds zeros: the name ends there.
-        if (end == std::string_view::npos && available == region->fileBytes && region->mappedBytes > region->fileBytes) {
+        if (end == std::string_view::npos && available == region->fileBytes && region->zerosFollow &&
+            region->mappedBytes > region->fileBytes) {
             end = available;
         }
         if (end == std::string_view::npos || !Spend(end + 1)) return std::nullopt;
@@ -356,7 +360,11 @@ std::optional<std::uint32_t> DelayRva(const DelayDescriptor& descriptor, std::ui
 void ReadDelayImports(ImageReader& reader, const Layout& layout, std::size_t& budget, PeImage& image) {
     const DirectoryEntry directory = layout.directories[kDelayImportDirectory];
     if (directory.rva == 0) return;
-    for (std::uint64_t at = directory.rva;; at += sizeof(DelayDescriptor)) {
+    // Only tools walk this table, and some linkers put no zero descriptor after
+    // it: a size that holds whole descriptors bounds it.
+    const std::uint64_t end = directory.size >= sizeof(DelayDescriptor) ? std::uint64_t{directory.rva} + directory.size
+                                                                        : std::uint64_t{1} << 33;
+    for (std::uint64_t at = directory.rva; at + sizeof(DelayDescriptor) <= end; at += sizeof(DelayDescriptor)) {
         DelayDescriptor descriptor = {};
         if (at > 0xFFFFFFFFull || !reader.Read(static_cast<std::uint32_t>(at), descriptor) ||
             image.imports.size() >= kMostImportedDlls) {
