@@ -1,6 +1,7 @@
 // The verdict on starts the loader refuses: a missing DLL under the real
 // debug loop, and, from the files built for them, a missing export and an
-// image of another machine (Wine may start such programs where Windows would not).
+// image of another machine, and a delay-loaded DLL found nowhere (Wine may
+// start such programs where Windows would not).
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -58,7 +59,7 @@ TEST(VerdictImports, DllImportingOneFoundNowhereNamesTheMissingOneAndItsImporter
     EXPECT_EQ(L"dll_not_found;" + finding.module + L";" + finding.importer, FindingUploadEntry(finding, ";"));
 }
 
-TEST(VerdictImports, MissingExportAndWrongMachineAreNamedFromTheFiles) {
+TEST(VerdictImports, MissingExportWrongMachineAndMissingDelayLoadedDllAreNamedFromTheFiles) {
     const std::wstring lacking = TargetFullPath(L"imports_lacking.exe");
     std::vector<Finding> missing = FindingsForRefusedStart(lacking, 0xC0000139);
     std::vector<std::wstring> functions;
@@ -68,7 +69,7 @@ TEST(VerdictImports, MissingExportAndWrongMachineAreNamedFromTheFiles) {
         EXPECT_EQ(LowerText(lacking), LowerText(finding.importer));
         functions.push_back(finding.function);
     }
-    EXPECT_EQ((std::vector<std::wstring>{L"LackingGone", L"#7"}), functions) << "no exit status: the imports explain it";
+    EXPECT_EQ((std::vector<std::wstring>{L"#7", L"LackingGone"}), functions) << "in table order; no exit status";
 
     const std::wstring wrongMachine = TargetFullPath(L"imports_wrong_machine.exe");
     std::vector<Finding> foreign = FindingsForRefusedStart(wrongMachine, 0xC000007B);
@@ -77,4 +78,12 @@ TEST(VerdictImports, MissingExportAndWrongMachineAreNamedFromTheFiles) {
     EXPECT_EQ(LowerText(TargetFullPath(L"imports_machine.dll")), LowerText(foreign[0].module));
     EXPECT_EQ(L"Модуль " + foreign[0].module + L" собран для другой платформы, чем процесс (процесс 0x40, код 0xC000007B)",
               FindingLine(foreign[0]));
+
+    const std::wstring delayLoads = TargetFullPath(L"imports_delay_missing.exe");
+    std::vector<Finding> delayed = FindingsForRefusedStart(delayLoads, 0xC0000135);
+    ASSERT_EQ(1u, delayed.size());
+    EXPECT_TRUE(delayed[0].delayLoad);
+    EXPECT_EQ(L"Не найдена библиотека imports_delay_absent.dll, импортируемая модулем " + delayed[0].importer +
+                  L" с отложенной загрузкой (процесс 0x40, код 0xC0000135)",
+              FindingLine(delayed[0]));
 }
