@@ -30,6 +30,7 @@ std::string BuildUploadBody(std::string_view processLine, std::uint32_t exitCode
 }
 
 std::string VerdictPiece(const std::vector<std::string>& findingLines) {
+    if (findingLines.empty()) return {};
     std::string piece = "&verdict=";
     AppendEntries(piece, findingLines);
     return piece;

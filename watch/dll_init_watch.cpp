@@ -140,36 +140,36 @@ bool DllInitWatch::OnEntryHit(DWORD threadId, DWORD64 address) {
     if (!thread || !GetContext(thread.get(), context)) return true;  // the result stays unknown
     if (context.Rip == entry + 1) context.Rip = entry;
 
-    ThreadWatch& watch = threads_[threadId];
+    // Kept only once the thread's registers have taken the change.
+    auto known = threads_.find(threadId);
+    ThreadWatch watch = known == threads_.end() ? ThreadWatch{} : known->second;
     watch.resumedRip = watch.resumedRsp = 0;
     DWORD64 returnAddress = 0;
-    bool attach = context.Rdx == DLL_PROCESS_ATTACH && ReadMemory(process_, context.Rsp, &returnAddress, sizeof(returnAddress));
+    bool attach = context.Rdx == DLL_PROCESS_ATTACH &&
+                  ReadMemory(process_, context.Rsp, &returnAddress, sizeof(returnAddress));
     // A nested initialisation returns to the same call site: it shares the breakpoint set already.
     int slot = !attach ? -1 : watch.slot >= 0 ? (watch.returnAddress == returnAddress ? watch.slot : -1)
                                                : FreeSlot(context.Dr7);
-    bool newSlot = slot >= 0 && watch.slot < 0;
-    ThreadWatch saved;
-    if (newSlot) {
-        saved.savedAddress = SlotAddress(context, slot);
-        saved.savedDr7Bits = context.Dr7 & SlotMask(slot);
-        saved.savedDr6 = context.Dr6;
+    if (slot >= 0 && watch.slot < 0) {
+        watch.slot = slot;
+        watch.returnAddress = returnAddress;
+        watch.savedAddress = SlotAddress(context, slot);
+        watch.savedDr7Bits = context.Dr7 & SlotMask(slot);
+        watch.savedDr6 = context.Dr6;
         SlotAddress(context, slot) = returnAddress;
         context.Dr7 = (context.Dr7 & ~SlotMask(slot)) | (1ull << (2 * slot));  // local enable, execute, one byte
     }
+    if (slot >= 0) watch.pending.push_back({records_.size() - 1, context.Rsp});
     if (!SetContext(thread.get(), context)) {
         // Without the debug registers, at least the instruction pointer goes back.
         context.ContextFlags = CONTEXT_CONTROL;
         SetThreadContext(thread.get(), &context);
         return true;
     }
-    if (newSlot) {
-        watch.slot = slot;
-        watch.returnAddress = returnAddress;
-        watch.savedAddress = saved.savedAddress;
-        watch.savedDr7Bits = saved.savedDr7Bits;
-        watch.savedDr6 = saved.savedDr6;
-    }
-    if (slot >= 0) watch.pending.push_back({records_.size() - 1, context.Rsp});
+    if (watch.slot >= 0)
+        threads_[threadId] = std::move(watch);
+    else
+        threads_.erase(threadId);
     return true;
 }
 
