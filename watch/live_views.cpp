@@ -140,7 +140,6 @@ void LaunchTrace::AddEventItem(DWORD threadId, std::wstring line) {
     PaintViewsWhenDue();
 }
 
-
 void LaunchTrace::RevealEventItem(DWORD threadId) {
     auto known = liveViews.threadItems.find(threadId);
     if (!treeView || known == liveViews.threadItems.end()) return;
