@@ -10,7 +10,7 @@ namespace {
 
 constexpr BYTE kInt3 = 0xCC;
 constexpr DWORD kThreadContextAccess = THREAD_GET_CONTEXT | THREAD_SET_CONTEXT | THREAD_QUERY_INFORMATION;
-constexpr DWORD kResumeFlag = 0x10000;  // EFLAGS.RF: no instruction breakpoint on the next instruction
+constexpr DWORD kTrapFlag = 0x100;  // EFLAGS.TF: a single-step exception after the next instruction
 constexpr LONG kMaxHeaderOffset = 0x10000;
 
 struct ImageHeader {
@@ -143,7 +143,6 @@ bool DllInitWatch::OnEntryHit(DWORD threadId, DWORD64 address) {
     // Kept only once the thread's registers have taken the change.
     auto known = threads_.find(threadId);
     ThreadWatch watch = known == threads_.end() ? ThreadWatch{} : known->second;
-    watch.resumedRip = watch.resumedRsp = 0;
     DWORD64 returnAddress = 0;
     bool attach = context.Rdx == DLL_PROCESS_ATTACH &&
                   ReadMemory(process_, context.Rsp, &returnAddress, sizeof(returnAddress));
@@ -175,11 +174,21 @@ bool DllInitWatch::OnEntryHit(DWORD threadId, DWORD64 address) {
 
 bool DllInitWatch::OnReturnHit(DWORD threadId, DWORD64 address) {
     auto found = threads_.find(threadId);
-    if (found == threads_.end() || found->second.slot < 0 || found->second.returnAddress != address) return false;
+    if (found == threads_.end() || found->second.slot < 0) return false;
     ThreadWatch& watch = found->second;
+    if (!watch.stepping && watch.returnAddress != address) return false;
     UniqueHandle thread(OpenThread(kThreadContextAccess, FALSE, threadId));
     alignas(16) CONTEXT context = {};
     if (!thread || !GetContext(thread.get(), context)) return true;
+    if (watch.stepping) {
+        // Past the call site: the breakpoint waits there again for the outer returns.
+        watch.stepping = false;
+        context.EFlags &= ~kTrapFlag;
+        context.Dr7 |= 1ull << (2 * watch.slot);
+        context.Dr6 = watch.savedDr6;
+        SetContext(thread.get(), context);
+        return true;
+    }
 
     // The call site is also reached by returns this watch did not arm: the
     // stack tells whose return it is.
@@ -188,16 +197,16 @@ bool DllInitWatch::OnReturnHit(DWORD threadId, DWORD64 address) {
         records_[watch.pending.back().record].result =
             static_cast<DWORD>(context.Rax) ? InitResult::Succeeded : InitResult::Failed;
         watch.pending.pop_back();
-    } else if (context.Rip == watch.resumedRip && context.Rsp == watch.resumedRsp) {
-        watch.pending.clear();  // the resume flag did not take: the waiting results stay unknown
     }
     if (watch.pending.empty()) {
         RestoreSlot(watch, context);
     } else {
-        // Outer initialisations still wait for this call site: step over it once.
-        context.EFlags |= kResumeFlag;
-        watch.resumedRip = context.Rip;
-        watch.resumedRsp = context.Rsp;
+        // Outer initialisations still wait for this call site: its instruction
+        // runs once with the breakpoint off, and the single step after it puts
+        // the breakpoint back.
+        context.Dr7 &= ~(3ull << (2 * watch.slot));
+        context.EFlags |= kTrapFlag;
+        watch.stepping = true;
     }
     if (SetContext(thread.get(), context) && watch.pending.empty()) threads_.erase(found);
     return true;
@@ -209,6 +218,15 @@ void DllInitWatch::RestoreSlot(const ThreadWatch& watch, CONTEXT& context) {
     SlotAddress(context, watch.slot) = watch.savedAddress;
     context.Dr7 = (context.Dr7 & ~SlotMask(watch.slot)) | watch.savedDr7Bits;
     context.Dr6 = watch.savedDr6;
+}
+
+void DllInitWatch::GiveUp(DWORD threadId, const ThreadWatch& watch) {
+    UniqueHandle thread(OpenThread(kThreadContextAccess, FALSE, threadId));
+    alignas(16) CONTEXT context = {};
+    if (!thread || !GetContext(thread.get(), context)) return;
+    RestoreSlot(watch, context);
+    context.EFlags &= ~kTrapFlag;
+    SetContext(thread.get(), context);
 }
 
 void DllInitWatch::Disarm() {
@@ -231,6 +249,13 @@ void DllInitWatch::Disarm() {
 bool DllInitWatch::NoteException(const DEBUG_EVENT& event) {
     auto found = threads_.find(event.dwThreadId);
     if (found == threads_.end() || found->second.pending.empty()) return false;
+    // The step over the call site did not come: the breakpoint is off, so the
+    // waiting results can no longer be told.
+    if (found->second.stepping) {
+        GiveUp(event.dwThreadId, found->second);
+        threads_.erase(found);
+        return false;
+    }
     const EXCEPTION_RECORD& exception = event.u.Exception.ExceptionRecord;
     DllInitRecord& record = records_[found->second.pending.back().record];
     if (!record.exceptionCode) record.exceptionCode = exception.ExceptionCode;
@@ -248,6 +273,7 @@ std::wstring DllInitWatch::ModuleAt(DWORD64 address) const {
 
 std::vector<DllInitRecord> DllInitWatch::Finish() {
     for (const auto& [threadId, watch] : threads_) {
+        if (watch.stepping) continue;  // no breakpoint was waiting: the results stay unknown
         for (const PendingReturn& pending : watch.pending) records_[pending.record].result = InitResult::Unfinished;
     }
     threads_.clear();

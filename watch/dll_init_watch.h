@@ -70,15 +70,14 @@ private:
         DWORD64 savedDr7Bits = 0;
         DWORD64 savedDr6 = 0;
         std::vector<PendingReturn> pending;  // innermost last
-        // The last hit continued with the resume flag: the same hit again means
-        // the flag did not take, and the breakpoint is given up.
-        DWORD64 resumedRip = 0;
-        DWORD64 resumedRsp = 0;
+        bool stepping = false;  // one instruction past the call site with the breakpoint off
     };
 
     bool OnEntryHit(DWORD threadId, DWORD64 entry);
     bool OnReturnHit(DWORD threadId, DWORD64 address);
     static void RestoreSlot(const ThreadWatch& watch, CONTEXT& context);
+    // The thread's slot back as the debuggee had it, its waiting results unknown.
+    static void GiveUp(DWORD threadId, const ThreadWatch& watch);
 
     HANDLE process_ = nullptr;
     bool armed_ = false;

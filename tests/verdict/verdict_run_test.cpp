@@ -153,6 +153,22 @@ TEST(VerdictRun, DebuggeesOwnHardwareBreakpointSurvivesTheWatchAndItsSingleStepI
     EXPECT_EQ(InitResult::Succeeded, inits.back().result);
 }
 
+TEST(VerdictRun, InitialisationInsideAnotherOnTheSameThreadGivesBothResults) {
+    WatchRun run = RunHeadless(TargetFullPath(L"imports_nested_init.exe"));
+    EXPECT_EQ(0u, run.lastExitCode);
+    ASSERT_EQ(1u, run.processOutcomes.size());
+    std::vector<std::pair<std::wstring, InitResult>> results;
+    for (const DllInitRecord& init : run.processOutcomes[0].inits) {
+        if (init.path.find(L"\\tests\\targets\\") != std::wstring::npos) results.emplace_back(init.path, init.result);
+    }
+    EXPECT_EQ((std::vector<std::pair<std::wstring, InitResult>>{
+                  {TargetFullPath(L"nested_init.dll"), InitResult::Succeeded},
+                  {TargetFullPath(L"init_fails.dll"), InitResult::Failed}}),
+              results) << "in the order they began";
+    ASSERT_EQ(1u, run.verdict.size());
+    EXPECT_EQ(Folded(TargetFullPath(L"init_fails.dll")), run.verdict[0].module);
+}
+
 TEST(VerdictRun, UploadCarriesTheFindingsAfterTheModulesAndAStartWithoutThemSaysSo) {
     struct Case {
         std::wstring target;
