@@ -34,14 +34,17 @@ std::wstring Folded(std::wstring path) {
 }
 
 // The event lines, from the first event to the watched process's exit, with
-// thread ids, process ids and load addresses blanked: they differ from run to run.
+// thread ids, process ids and load addresses blanked: they differ from run to
+// run. So does, under Wine, the folder a system DLL is named from: the system
+// folder or Wine's own install tree.
 std::vector<std::wstring> EventLines(const WatchRun& run) {
     static const std::wregex varying(L"(base: |process: |thread: |id: |[Пп]оток )0x[0-9A-F]+");
+    static const std::wregex wineTree(L"[A-Z]:\\\\[^ ]*\\\\wine\\\\x86_64-windows\\\\");
     std::size_t first = FindLine(run.lines, L"Наблюдение за загрузкой процесса ") + 1;
     std::size_t end = FindLine(run.lines, L"Отладка завершена");
     std::vector<std::wstring> events;
     for (std::size_t i = first; i < end && i < run.lines.size(); ++i)
-        events.push_back(std::regex_replace(run.lines[i], varying, L"$1*"));
+        events.push_back(std::regex_replace(std::regex_replace(run.lines[i], varying, L"$1*"), wineTree, L"%SYSTEM%\\"));
     return events;
 }
 
