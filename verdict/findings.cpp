@@ -22,6 +22,18 @@ std::wstring LowerFileName(const std::wstring& path) {
     return LowerForFolding(slash == std::wstring::npos ? path : path.substr(slash + 1));
 }
 
+// The entries of an AppInit_DLLs value (blanks or commas between them).
+std::vector<std::wstring> AppInitDllNames(const std::wstring& value) {
+    std::vector<std::wstring> names;
+    std::size_t at = 0;
+    while ((at = value.find_first_not_of(L" ,\t", at)) != std::wstring::npos) {
+        std::size_t end = value.find_first_of(L" ,\t", at);
+        names.push_back(value.substr(at, end - at));  // to the end when no separator follows
+        at = end;
+    }
+    return names;
+}
+
 bool IsAppInitDll(const std::wstring& path, const std::vector<std::wstring>& appInitNames) {
     std::wstring name = LowerFileName(path);
     return std::any_of(appInitNames.begin(), appInitNames.end(), [&](const std::wstring& entry) {
@@ -101,17 +113,6 @@ void AddProcessFindings(const ProcessOutcome& process, const MachineSettings& ma
 bool IsImportFailureStatus(std::uint32_t exitCode) {
     return exitCode == kDllNotFound || exitCode == kEntryPointNotFound || exitCode == kOrdinalNotFound ||
            exitCode == kInvalidImageFormat;
-}
-
-std::vector<std::wstring> AppInitDllNames(const std::wstring& value) {
-    std::vector<std::wstring> names;
-    std::size_t at = 0;
-    while ((at = value.find_first_not_of(L" ,\t", at)) != std::wstring::npos) {
-        std::size_t end = value.find_first_of(L" ,\t", at);
-        names.push_back(value.substr(at, end == std::wstring::npos ? std::wstring::npos : end - at));
-        at = end;
-    }
-    return names;
 }
 
 std::vector<Finding> FindStartFailures(const std::vector<ProcessOutcome>& processes, const MachineSettings& machine) {

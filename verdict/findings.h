@@ -40,8 +40,8 @@ struct ProcessOutcome {
 
 // The machine's settings that can explain a failed initialisation.
 struct MachineSettings {
-    std::wstring appInitDlls;                 // the raw AppInit_DLLs value
-    std::optional<int> smallDesktopHeapKb;    // set when the desktop heap warning applies
+    std::wstring appInitDlls;               // the raw AppInit_DLLs value
+    std::optional<int> smallDesktopHeapKb;  // set when the desktop heap warning applies
 };
 
 enum class FindingKind {
@@ -81,6 +81,3 @@ bool IsImportFailureStatus(std::uint32_t exitCode);
 // unhandled exceptions, and last an error exit status that nothing before it
 // explains.
 std::vector<Finding> FindStartFailures(const std::vector<ProcessOutcome>& processes, const MachineSettings& machine);
-
-// The entries of an AppInit_DLLs value (blanks or commas between them).
-std::vector<std::wstring> AppInitDllNames(const std::wstring& value);
