@@ -4,10 +4,12 @@
 // (window) over event storms of each kind and a realistic start, and prints per
 // kind the events, microseconds per event and the ratio to the bare loop
 // (medians with min-max); the time until a GUI target's first window appears;
-// the parts of a run's end (closing sections, Notepad, upload); and, as a user
-// meets it, zar.exe's own window from the chosen file to the report received by
-// a loopback listener. `bench_runner --memory` reports the peak working set of
-// a Korvane run over 100,000 events with its window.
+// the parts of a run's end (closing sections, Notepad, upload); as a user meets
+// it, zar.exe's own window from the chosen file to the report received by a
+// loopback listener; and, over the DLL storm and the realistic start, the cost
+// per DLL load of the verdict's initialisation watch (headless runs without and
+// with it). `bench_runner --memory` reports the peak working set of a Korvane
+// run over 100,000 events with its window.
 #include <windows.h>
 #include <psapi.h>
 
@@ -122,14 +124,17 @@ void RunKorvaneWindow(const std::wstring& target, const Views& views) {
     CloseHandle(worker);
 }
 
-void RunKorvaneHeadless(const std::wstring& target) {
+void RunKorvaneHeadless(const std::wstring& target, bool watchInitialisations = true) {
     LaunchTrace trace(target, nullptr, nullptr);
+    trace.watchInitialisations = watchInitialisations;
     trace.RunDebugLoop();
 }
 
 struct Figures {
     std::vector<double> bare, headless, window;
+    std::vector<double> unwatched;  // headless without the initialisation watch
     unsigned long long events = 0;
+    unsigned long long dllLoads = 0;
     // Seconds from the start of the run to the target's first window (storm window).
     std::vector<double> bareShown, headlessShown, windowShown;
 };
@@ -176,6 +181,14 @@ void PrintRow(const wchar_t* kind, const Figures& f, const Figures& none) {
     std::printf("%-11ls %8llu | bare %7.1f us (%.3f-%.3f s) | headless %7.1f us x%5.2f (%.3f-%.3f s) | window %7.1f us x%5.2f (%.3f-%.3f s)\n",
                 kind, f.events, bareUs, bMin, bMax, headlessUs, headlessUs / bareUs, hMin, hMax, windowUs,
                 windowUs / bareUs, wMin, wMax);
+}
+
+void PrintWatchRow(const wchar_t* kind, const Figures& f) {
+    double without = Median(f.unwatched);
+    double with = Median(f.headless);
+    std::printf("%-11ls %8llu DLL loads | headless without the watch %.3f s, with it %.3f s | %7.1f us per DLL load\n",
+                kind, f.dllLoads, without, with,
+                (with - without) * 1e6 / static_cast<double>(std::max<unsigned long long>(f.dllLoads, 1)));
 }
 
 PROCESS_MEMORY_COUNTERS OwnMemory() {
@@ -316,7 +329,10 @@ int wmain(int argc, wchar_t** argv) {
             Figures& f = figures[i];
             f.bare.push_back(TimedWithWindow(target, [&] { bare = RunBareLoop(target, quoted); }, f.bareShown));
             f.events = bare.events;
+            f.dllLoads = bare.dllLoads;
             f.headless.push_back(TimedWithWindow(target, [&] { RunKorvaneHeadless(target); }, f.headlessShown));
+            if (i == realistic || scenarios[i].kind == std::wstring(L"dlls"))
+                f.unwatched.push_back(Seconds([&] { RunKorvaneHeadless(target, false); }));
             f.window.push_back(TimedWithWindow(target, [&] { RunKorvaneWindow(target, views); }, f.windowShown));
             std::fprintf(stderr, "run %d %ls: %llu events, bare %.3f s, headless %.3f s, window %.3f s\n", rep + 1,
                          scenarios[i].kind, bare.events, figures[i].bare.back(), figures[i].headless.back(),
@@ -345,6 +361,10 @@ int wmain(int argc, wchar_t** argv) {
     if (zar.Started()) {
         PrintUserWaits(L"none", waitsNone, figures[none]);
         PrintUserWaits(L"realistic", waitsRealistic, figures[realistic]);
+    }
+    std::printf("the verdict's initialisation watch (medians of %d):\n", g_repetitions);
+    for (std::size_t i = 0; i < scenarios.size(); ++i) {
+        if (!figures[i].unwatched.empty()) PrintWatchRow(scenarios[i].kind, figures[i]);
     }
     return 0;
 }

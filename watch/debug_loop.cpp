@@ -14,7 +14,10 @@
 #include "base/handles.h"
 #include "modules/file_facts.h"
 #include "modules/fold_path.h"
+#include "modules/import_check.h"
 #include "report/split_path.h"
+#include "verdict/findings.h"
+#include "watch/dll_init_watch.h"
 #include "watch/exception_text.h"
 #include "watch/image_names.h"
 #include "watch/launch_trace.h"
@@ -42,6 +45,12 @@ struct ProcessRecord {
     HANDLE process;          // delivered with the creation event: the system closes it, never we
     std::wstring imagePath;  // resolved at creation, for the exit line when the exit cannot name it
     SymbolSession symbols;
+    // What the verdict needs of the process: its DLLs' initialisations, its
+    // unhandled exceptions, and where its loader looks for DLLs (read while the
+    // process parameters still exist).
+    DllInitWatch initWatch;
+    std::vector<UnhandledException> unhandled;
+    LoaderSearch loaderSearch;
 };
 
 // A DLL path with the low 32 bits of its first load address, to name it at its unload.
@@ -171,15 +180,18 @@ public:
     void Run() {
         DEBUG_EVENT event = {};
         while (NextEvent(event)) {
-            EventOutcome outcome = Describe(event);
-            status_ = outcome.status;
+            // The initialisation watch's own breakpoints are no events of the
+            // program: no line, and continued as handled.
+            bool own = IsOwnBreakpoint(event);
+            EventOutcome outcome = own ? EventOutcome{std::nullopt, DBG_CONTINUE} : Describe(event);
+            if (!own) status_ = outcome.status;
             if (outcome.line) {
                 trace_.AddEventItem(event.dwThreadId, *outcome.line);
                 trace_.WriteLogLine(*outcome.line);
             }
             bool watchedExited =
                 event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT && event.dwProcessId == watchedProcessId_;
-            ContinueEvent(event, status_);
+            ContinueEvent(event, outcome.status);
             if (watchedExited) return;
         }
     }
@@ -209,6 +221,8 @@ public:
         if (processes_.empty()) return;
         std::vector<DWORD> survivors;
         for (const auto& entry : processes_) survivors.push_back(entry.first);
+        // Nothing of the watch may stay behind in a process that runs on.
+        for (auto& entry : processes_) entry.second.initWatch.Disarm();
         processes_.clear();  // their symbol sessions end while the handles are still valid
         for (DWORD processId : survivors) DebugActiveProcessStop(processId);
     }
@@ -274,19 +288,41 @@ private:
         }
     }
 
+    bool IsOwnBreakpoint(const DEBUG_EVENT& event) {
+        if (event.dwDebugEventCode != EXCEPTION_DEBUG_EVENT) return false;
+        ProcessRecord* record = Find(event.dwProcessId);
+        return record && record->initWatch.TakeOwnBreakpoint(event);
+    }
+
     EventOutcome OnException(const DEBUG_EVENT& event) {
         std::wstring line;
         SymbolSession noSymbols;
         ProcessRecord* record = Find(event.dwProcessId);
         DWORD status = DescribeException(event, line, record ? record->symbols : noSymbols);
+        if (record) NoteException(*record, event);
         return {std::move(line), status};
+    }
+
+    // An exception inside a DLL's initialisation is that DLL's; one that comes
+    // back unhandled elsewhere is kept with its module and function.
+    static void NoteException(ProcessRecord& record, const DEBUG_EVENT& event) {
+        if (record.initWatch.NoteException(event) || event.u.Exception.dwFirstChance) return;
+        const EXCEPTION_RECORD& exception = event.u.Exception.ExceptionRecord;
+        auto address = reinterpret_cast<DWORD64>(exception.ExceptionAddress);
+        std::wstring function;
+        LookupSymbolName(address, function, record.symbols.Started());
+        record.unhandled.push_back({exception.ExceptionCode, record.initWatch.ModuleAt(address), function});
     }
 
     std::wstring OnProcessCreated(const DEBUG_EVENT& event) {
         const CREATE_PROCESS_DEBUG_INFO& info = event.u.CreateProcessInfo;
         std::wstring path = NameOfDeliveredFile(info.hFile);
         trace_.modulePaths.push_back(path);
-        processes_.insert_or_assign(event.dwProcessId, ProcessRecord{info.hProcess, path, SymbolSession(info.hProcess)});
+        ProcessRecord record{info.hProcess, path, SymbolSession(info.hProcess),
+                             DllInitWatch(info.hProcess, trace_.watchInitialisations), {},
+                             ReadLoaderSearch(info.hProcess, path)};
+        record.initWatch.ImageMapped(info.lpBaseOfImage, path);
+        processes_.insert_or_assign(event.dwProcessId, std::move(record));
         watchedProcessId_ = event.dwProcessId;
         return FormatToString(kProcessCreatedRoom, L"Создан процесс %s (id: 0x%X)", path, event.dwProcessId);
     }
@@ -301,16 +337,28 @@ private:
         // Its files are unmapped now, as at an unload.
         trace_.moduleFacts.WaitForAll();
         std::wstring line = FormatToString(kProcessExitRoom, L"Процесс %s уничтожен с кодом 0x%X", path, exitCode);
+        if (record) trace_.processOutcomes.push_back(Outcome(event.dwProcessId, *record, exitCode));
         processes_.erase(event.dwProcessId);
         return line;
+    }
+
+    // A start the loader refused is explained from the files on disk, as they are now.
+    static ProcessOutcome Outcome(DWORD processId, ProcessRecord& record, DWORD exitCode) {
+        ProcessOutcome outcome{processId, record.imagePath, exitCode, record.initWatch.Finish(),
+                               std::move(record.unhandled), {}};
+        if (IsImportFailureStatus(exitCode))
+            outcome.importProblems = FindImportProblems(record.imagePath, record.loaderSearch);
+        return outcome;
     }
 
     std::wstring OnDllLoaded(const DEBUG_EVENT& event) {
         const LOAD_DLL_DEBUG_INFO& info = event.u.LoadDll;
         std::wstring path = NameOfDeliveredFile(info.hFile);
         if (!path.empty()) {
-            if (ProcessRecord* record = Find(event.dwProcessId))
+            if (ProcessRecord* record = Find(event.dwProcessId)) {
                 record->symbols.ModuleLoaded(path, reinterpret_cast<DWORD64>(info.lpBaseOfDll));
+                record->initWatch.DllLoaded(info.lpBaseOfDll, path);
+            }
             std::vector<std::wstring>& known = trace_.modulePaths;
             if (std::find(known.begin(), known.end(), path) == known.end()) {
                 known.push_back(path);
@@ -329,8 +377,10 @@ private:
 
     std::wstring OnDllUnloaded(const DEBUG_EVENT& event) {
         const void* base = event.u.UnloadDll.lpBaseOfDll;
-        if (ProcessRecord* record = Find(event.dwProcessId))
+        if (ProcessRecord* record = Find(event.dwProcessId)) {
             record->symbols.ModuleUnloaded(reinterpret_cast<DWORD64>(base));
+            record->initWatch.DllUnloaded(base);
+        }
         // The entry recorded last for the address: distinct DLLs loaded one after
         // another at the same address (copies of one file) each name themselves.
         std::wstring path;
@@ -397,4 +447,6 @@ void LaunchTrace::RunDebugLoop() {
     WriteAppInitDlls();
     WriteProcessInventory();
     WriteLoadedModules();
+    WriteVerdict();
+    PaintViews();
 }

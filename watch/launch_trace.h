@@ -11,6 +11,7 @@
 #include "base/log_stream.h"
 #include "modules/file_facts.h"
 #include "modules/module_facts.h"
+#include "verdict/findings.h"
 #include "watch/live_views.h"
 
 class LaunchTrace {
@@ -32,6 +33,8 @@ public:
     // The version columns of rows that AddModuleRow showed before their facts
     // were read: each fills the row its file name and directory added, once.
     void FillModuleRows(const std::vector<std::vector<std::wstring>>& rows);
+    // Opens the item of a thread id and scrolls its last line into sight.
+    void RevealEventItem(DWORD threadId);
     // Returns once the views show every change so far, painted.
     void PaintViews();
 
@@ -41,8 +44,11 @@ public:
     void WriteAppInitDlls();
     void WriteProcessInventory();
 
-    // modules/loaded_modules.cpp: the last section; fills reportedModules.
+    // modules/loaded_modules.cpp: the loaded-modules section; fills reportedModules.
     void WriteLoadedModules();
+    // verdict/verdict_section.cpp: the last section, why the program did not
+    // start, from processOutcomes; fills verdict and adds its tree view item.
+    void WriteVerdict();
 
     // report/log_file.cpp: the log, and the writing rule every section follows.
     void OpenLog();
@@ -63,4 +69,8 @@ public:
     std::shared_ptr<ViewChannel> liveViews;
     // The facts of every module file of the run, read beside the debuggee.
     ModuleFactsReader moduleFacts;
+    // The initialisation watch's breakpoints; off only where a run is compared with one without them.
+    bool watchInitialisations = true;
+    std::vector<ProcessOutcome> processOutcomes;  // one per process exit, in exit order
+    std::vector<Finding> verdict;
 };

@@ -38,8 +38,13 @@ struct EventLineChange {
     DWORD threadId;
     std::wstring text;
 };
+// The item of a thread id opened, its last line scrolled into sight.
+struct RevealThreadChange {
+    DWORD threadId;
+};
 struct PaintNow {};
-using ViewChange = std::variant<ClearBoth, ModuleRowChange, VersionColumnsChange, EventLineChange, PaintNow>;
+using ViewChange =
+    std::variant<ClearBoth, ModuleRowChange, VersionColumnsChange, EventLineChange, RevealThreadChange, PaintNow>;
 
 constexpr UINT kDrainViewChanges = WM_APP + 0x4B;
 constexpr UINT_PTR kPaintTimer = 0x4B52;
@@ -211,6 +216,18 @@ private:
         if (added && known == threadItems_.end()) threadItems_.emplace(line.threadId, added);
     }
 
+    void Apply(RevealThreadChange& reveal) {
+        auto known = threadItems_.find(reveal.threadId);
+        if (!treeView_ || known == threadItems_.end()) return;
+        auto item = reinterpret_cast<LPARAM>(known->second);
+        SendMessageW(treeView_, TVM_EXPAND, TVE_EXPAND, item);
+        LPARAM last = item;
+        for (LPARAM child = SendMessageW(treeView_, TVM_GETNEXTITEM, TVGN_CHILD, item); child;
+             child = SendMessageW(treeView_, TVM_GETNEXTITEM, TVGN_NEXT, child))
+            last = child;
+        SendMessageW(treeView_, TVM_ENSUREVISIBLE, 0, last);
+    }
+
     void Apply(PaintNow&) {}
 
     static void Hold(HWND view, bool& held) {
@@ -343,4 +360,8 @@ void LaunchTrace::FillModuleRows(const std::vector<std::vector<std::wstring>>& r
 
 void LaunchTrace::AddEventItem(DWORD threadId, std::wstring line) {
     if (liveViews && treeView) liveViews->Queue(EventLineChange{threadId, std::move(line)});
+}
+
+void LaunchTrace::RevealEventItem(DWORD threadId) {
+    if (liveViews && treeView) liveViews->Queue(RevealThreadChange{threadId});
 }

@@ -13,12 +13,13 @@ namespace {
 
 constexpr std::size_t kLegendAndRule = 2;
 
-// The rows of the section: the lines after its heading, legend and rule.
+// The rows of the section: the lines after its heading, legend and rule, up
+// to the empty line before the verdict.
 std::vector<std::wstring> ModuleRows(const std::vector<std::wstring>& lines) {
     std::size_t heading = FindLine(lines, L"Загруженные модули:");
     if (heading + kLegendAndRule >= lines.size()) return {};
-    return std::vector<std::wstring>(lines.begin() + static_cast<std::ptrdiff_t>(heading + kLegendAndRule + 1),
-                                     lines.end());
+    auto first = lines.begin() + static_cast<std::ptrdiff_t>(heading + kLegendAndRule + 1);
+    return std::vector<std::wstring>(first, std::find(first, lines.end(), L""));
 }
 
 std::wstring PathOfRow(const std::wstring& row) {
