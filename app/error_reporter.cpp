@@ -31,8 +31,7 @@ void ShowErrorBox(DWORD code, const std::wstring& operation) {
 
 }  // namespace
 
-void ReportErrorAndExit(const std::wstring& operation) {
-    DWORD code = GetLastError();
+void ReportErrorAndExit(const std::wstring& operation, DWORD code) {
     ShowErrorBox(code, operation);
     ExitProcess(code);
 }

@@ -11,6 +11,7 @@
 #include "base/handles.h"
 #include "base/system_library.h"
 #include "res/resource.h"
+#include "watch/run_stop.h"
 
 namespace {
 
@@ -31,6 +32,12 @@ MainWindowState g_window;
 // True from the choice of a file until its worker reports the end of the run
 // (user-interface thread only): two runs would share the views and the log.
 bool g_runActive = false;
+// The number of the active (or last) run and its worker thread.
+unsigned g_activeRun = 0;
+UniqueHandle g_worker;
+
+// How long the end of the program waits for a run's worker to let its processes go.
+constexpr DWORD kRunStopWaitMs = 5000;
 
 INT_PTR CALLBACK PanesDialogProc(HWND, UINT message, WPARAM, LPARAM) {
     return message == WM_INITDIALOG ? TRUE : FALSE;
@@ -87,6 +94,7 @@ void StartRun(HWND window) {
     if (g_runActive) return;
     g_runActive = true;
     auto record = std::make_unique<StartRecord>();
+    record->runId = ++g_activeRun;
     if (!ChooseExecutable(window, record->targetPath)) {
         g_runActive = false;
         return;
@@ -95,8 +103,8 @@ void StartRun(HWND window) {
     record->treeView = g_window.treeView;
     record->mainWindow = window;
     EnableFileCommand(window, false);
-    UniqueHandle thread(CreateThread(nullptr, 0, WorkerMain, record.get(), 0, nullptr));
-    if (thread) {
+    g_worker.reset(CreateThread(nullptr, 0, WorkerMain, record.get(), 0, nullptr));
+    if (g_worker) {
         record.release();  // the worker owns it now
         return;
     }
@@ -105,8 +113,33 @@ void StartRun(HWND window) {
 }
 
 void EndRun(HWND window) {
+    if (!g_runActive || !RunHasEnded(g_activeRun)) return;
     g_runActive = false;
+    g_worker.reset();
     EnableFileCommand(window, true);
+}
+
+// Waits for the object while answering the messages that other threads send
+// to this one (a worker may be waiting for the views).
+void WaitAnsweringSentMessages(HANDLE object, DWORD timeoutMs) {
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+        DWORD woken = MsgWaitForMultipleObjects(1, &object, FALSE, static_cast<DWORD>(deadline - now), QS_SENDMESSAGE);
+        if (woken != WAIT_OBJECT_0 + 1) return;
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+// Returning from the entry point while a worker runs would run the C runtime's
+// exit, whose static destructors destroy what the worker still uses, and the
+// system would kill the watched processes with their debugger. So the worker
+// lets its processes go first, and the program ends without running them.
+void EndIfAWorkerRuns() {
+    if (!g_worker || WaitForSingleObject(g_worker.get(), 0) != WAIT_TIMEOUT) return;
+    RequestRunStop();
+    WaitAnsweringSentMessages(g_worker.get(), kRunStopWaitMs);
+    TerminateProcess(GetCurrentProcess(), 0);
 }
 
 }  // namespace
@@ -172,6 +205,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         EndRun(window);
         return 0;
     case WM_DESTROY:
+        EndIfAWorkerRuns();
         PostQuitMessage(0);
         return 0;
     default:

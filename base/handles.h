@@ -51,6 +51,12 @@ struct FileHandleTraits {
     static Type Invalid() { return INVALID_HANDLE_VALUE; }
     static void Close(Type h) { CloseHandle(h); }
 };
+// FindFirstFile searches: INVALID_HANDLE_VALUE when absent.
+struct FindHandleTraits {
+    using Type = HANDLE;
+    static Type Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Type h) { FindClose(h); }
+};
 struct RegKeyTraits {
     using Type = HKEY;
     static Type Invalid() { return nullptr; }
@@ -70,6 +76,7 @@ struct LocalMemoryTraits {
 using UniqueHandle = UniqueResource<NullHandleTraits>;
 using UniqueFile = UniqueResource<FileHandleTraits>;
 using UniqueSnapshot = UniqueResource<FileHandleTraits>;
+using UniqueFind = UniqueResource<FindHandleTraits>;
 using UniqueRegKey = UniqueResource<RegKeyTraits>;
 using UniqueMapView = UniqueResource<MapViewTraits>;
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;

@@ -8,7 +8,8 @@
 
 class LogStream {
 public:
-    // Creates (truncates) the file; others may read and write it meanwhile.
+    // Creates (truncates) the file; others may read and write it meanwhile. A
+    // name planted there as a link to another file is replaced, never followed.
     bool Open(const std::wstring& path);
     // Closes the file; false when it was not open.
     bool Close();

@@ -23,6 +23,7 @@ BareLoopResult RunBareLoop(const std::wstring& application, const std::wstring& 
             if (event.u.CreateProcessInfo.hFile) CloseHandle(event.u.CreateProcessInfo.hFile);
             break;
         case LOAD_DLL_DEBUG_EVENT:
+            ++result.dllLoads;
             if (event.u.LoadDll.hFile) CloseHandle(event.u.LoadDll.hFile);
             break;
         case EXIT_PROCESS_DEBUG_EVENT:

@@ -7,6 +7,7 @@
 
 struct BareLoopResult {
     unsigned long long events = 0;
+    unsigned long long dllLoads = 0;
     bool launched = false;
 };
 

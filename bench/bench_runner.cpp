@@ -3,8 +3,13 @@
 // without views (headless) and Korvane's run with its real window and views
 // (window) over event storms of each kind and a realistic start, and prints per
 // kind the events, microseconds per event and the ratio to the bare loop
-// (medians with min-max). `bench_runner --memory` reports the peak working set
-// of a Korvane run over 100,000 events with its window.
+// (medians with min-max); the time until a GUI target's first window appears;
+// the parts of a run's end (closing sections, Notepad, upload); as a user meets
+// it, zar.exe's own window from the chosen file to the report received by a
+// loopback listener; and, over the DLL storm and the realistic start, the cost
+// per DLL load of the verdict's initialisation watch (headless runs without and
+// with it). `bench_runner --memory` reports the peak working set of a Korvane
+// run over 100,000 events with its window.
 #include <windows.h>
 #include <psapi.h>
 
@@ -12,10 +17,14 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/main_window.h"
 #include "bench/bare_loop.h"
+#include "tests/support/report_listener.h"
+#include "tests/support/test_files.h"
+#include "tests/support/window_driver.h"
 #include "watch/launch_trace.h"
 
 namespace {
@@ -47,13 +56,24 @@ std::wstring PrepareStormDlls(int count) {
     return folder;
 }
 
-double Seconds(const std::function<void()>& work) {
-    LARGE_INTEGER frequency, start, end;
+double Ticks() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart);
+}
+
+double SecondsPerTick() {
+    LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
+    return 1.0 / static_cast<double>(frequency.QuadPart);
+}
+
+double Now() { return Ticks() * SecondsPerTick(); }
+
+double Seconds(const std::function<void()>& work) {
+    double start = Now();
     work();
-    QueryPerformanceCounter(&end);
-    return static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+    return Now() - start;
 }
 
 // The views of the real main window, created once on this (the UI) thread.
@@ -104,15 +124,33 @@ void RunKorvaneWindow(const std::wstring& target, const Views& views) {
     CloseHandle(worker);
 }
 
-void RunKorvaneHeadless(const std::wstring& target) {
+void RunKorvaneHeadless(const std::wstring& target, bool watchInitialisations = true) {
     LaunchTrace trace(target, nullptr, nullptr);
+    trace.watchInitialisations = watchInitialisations;
     trace.RunDebugLoop();
 }
 
 struct Figures {
     std::vector<double> bare, headless, window;
+    std::vector<double> unwatched;  // headless without the initialisation watch
     unsigned long long events = 0;
+    unsigned long long dllLoads = 0;
+    // Seconds from the start of the run to the target's first window (storm window).
+    std::vector<double> bareShown, headlessShown, windowShown;
 };
+
+// The run of work, and when the target wrote that its window was shown
+// (seconds after the start; negative when it wrote nothing).
+double TimedWithWindow(const std::wstring& target, const std::function<void()>& work, std::vector<double>& shownAfter) {
+    std::wstring shownFile = target + L".shown";
+    DeleteFileW(shownFile.c_str());
+    double start = Now();
+    work();
+    double seconds = Now() - start;
+    std::string text = ReadFileBytes(shownFile);
+    if (!text.empty()) shownAfter.push_back(std::stod(text) * SecondsPerTick() - start);
+    return seconds;
+}
 
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -145,6 +183,14 @@ void PrintRow(const wchar_t* kind, const Figures& f, const Figures& none) {
                 windowUs / bareUs, wMin, wMax);
 }
 
+void PrintWatchRow(const wchar_t* kind, const Figures& f) {
+    double without = Median(f.unwatched);
+    double with = Median(f.headless);
+    std::printf("%-11ls %8llu DLL loads | headless without the watch %.3f s, with it %.3f s | %7.1f us per DLL load\n",
+                kind, f.dllLoads, without, with,
+                (with - without) * 1e6 / static_cast<double>(std::max<unsigned long long>(f.dllLoads, 1)));
+}
+
 PROCESS_MEMORY_COUNTERS OwnMemory() {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof(counters);
@@ -164,6 +210,97 @@ int MeasureMemory(const Views& views) {
     return 0;
 }
 
+// The parts of a run's end for a target whose module files were read during
+// its run: the registry blocks, the process inventory, the loaded-modules
+// section, closing the log with Notepad's start, and the upload to a loopback
+// listener until the report has arrived.
+struct EndParts {
+    std::vector<double> registry, processes, modules, notepad, upload;
+};
+
+void CloseNotepadsOf(DWORD processId) {
+    for (HWND notepad : LogNotepadsStartedBy(processId)) PostMessageW(notepad, WM_CLOSE, 0, 0);
+}
+
+void MeasureEnd(const std::wstring& target, bool factsAsBefore, EndParts& parts) {
+    std::vector<std::wstring> paths;
+    {
+        LaunchTrace run(target, nullptr, nullptr);
+        run.RunDebugLoop();
+        paths = run.modulePaths;
+    }
+    LoopbackListener listener(KORVANE_TEST_REPORT_PORT);
+    LaunchTrace trace(target, nullptr, nullptr);
+    trace.modulePaths = paths;
+    if (factsAsBefore) trace.moduleFacts.ReadOnCallerEveryTime();
+    for (const std::wstring& path : paths) trace.moduleFacts.Request(path);
+    trace.moduleFacts.WaitForAll();
+    parts.registry.push_back(Seconds([&] {
+        trace.WriteDesktopHeapInfo();
+        trace.WriteAppInitDlls();
+    }));
+    parts.processes.push_back(Seconds([&] { trace.WriteProcessInventory(); }));
+    parts.modules.push_back(Seconds([&] { trace.WriteLoadedModules(); }));
+    parts.notepad.push_back(Seconds([&] { trace.CloseAndShowLog(); }));
+    parts.upload.push_back(Seconds([&] {
+        trace.UploadReport();
+        listener.WaitForRequest(kRunEndTimeoutMs);
+    }));
+    WaitForLogNotepadStartedBy(GetCurrentProcessId(), kWindowAppearTimeoutMs);
+    CloseNotepadsOf(GetCurrentProcessId());
+}
+
+void PrintEnd(const char* how, const EndParts& parts) {
+    std::printf("end of a run (%s): registry blocks %.3f s, processes %.3f s, loaded modules %.3f s, log closed and Notepad started %.3f s, upload until received %.3f s\n",
+                how, Median(parts.registry), Median(parts.processes), Median(parts.modules), Median(parts.notepad),
+                Median(parts.upload));
+}
+
+// What a user waits for, through zar.exe's own window: from OK in "Выбор
+// файла" to Notepad's window on the log (polled every 50 ms) and to the report
+// received by a loopback listener.
+struct UserWaits {
+    std::vector<double> notepad, report;
+};
+
+void RunThroughZar(const ZarWindow& zar, const std::wstring& target, UserWaits& waits) {
+    LoopbackListener listener(KORVANE_TEST_REPORT_PORT);
+    HWND dialog = zar.OpenFileDialog();
+    if (!dialog) return;
+    double reportAt = -1;
+    double start = Now();
+    std::thread receiver([&] {
+        if (listener.WaitForRequest(kRunEndTimeoutMs)) reportAt = Now() - start;
+    });
+    if (zar.ConfirmFile(dialog, target) && zar.WaitForLogInNotepad()) waits.notepad.push_back(Now() - start);
+    receiver.join();
+    if (reportAt >= 0) waits.report.push_back(reportAt);
+    zar.CloseOwnNotepads();
+}
+
+void PrintUserWaits(const wchar_t* kind, const UserWaits& waits, const Figures& reference) {
+    if (waits.report.empty() || waits.notepad.empty()) {
+        std::printf("through the window %-9ls no report or no Notepad arrived\n", kind);
+        return;
+    }
+    double bare = Median(reference.bare);
+    std::printf("through the window %-9ls chosen file to report received %.3f s (bare loop's run %.3f s, +%.3f s; %.3f-%.3f s), Notepad's window after %.3f s\n",
+                kind, Median(waits.report), bare, Median(waits.report) - bare,
+                *std::min_element(waits.report.begin(), waits.report.end()),
+                *std::max_element(waits.report.begin(), waits.report.end()), Median(waits.notepad));
+}
+
+void PrintFirstWindow(const Figures& f) {
+    if (f.bareShown.empty() || f.headlessShown.empty() || f.windowShown.empty()) {
+        std::printf("first window: the target showed no window\n");
+        return;
+    }
+    double bare = Median(f.bareShown);
+    std::printf("first window (realistic start, then a window): bare %.3f s | headless %.3f s x%5.2f | window %.3f s x%5.2f\n",
+                bare, Median(f.headlessShown), Median(f.headlessShown) / bare, Median(f.windowShown),
+                Median(f.windowShown) / bare);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -176,33 +313,58 @@ int wmain(int argc, wchar_t** argv) {
     if (argc > 1 && std::wstring(argv[1]) == L"--once") g_repetitions = 1;
     std::vector<Scenario> scenarios = {{L"none", 0},         {L"dlls", 300},    {L"strings", 3000},
                                        {L"exceptions", 1000}, {L"threads", 500}, {L"children", 30},
-                                       {L"realistic", 0}};
+                                       {L"realistic", 0}, {L"window", 0}};
+    const std::size_t none = 0, realistic = scenarios.size() - 2, firstWindow = scenarios.size() - 1;
     PrepareStormDlls(300);
     std::vector<Figures> figures(scenarios.size());
+    EndParts endNow, endBefore;
+    UserWaits waitsNone, waitsRealistic;
+    ZarWindow zar(SelfFolder() + L"..\\tests\\app_under_test\\zar.exe");
+    if (!zar.Started()) std::printf("zar.exe for the tests did not start: no figures through its window\n");
     for (int rep = 0; rep < g_repetitions; ++rep) {
         for (std::size_t i = 0; i < scenarios.size(); ++i) {
             std::wstring target = StormCopyFor(scenarios[i]);
             std::wstring quoted = L"\"" + target + L"\"";
             BareLoopResult bare;
-            figures[i].bare.push_back(Seconds([&] { bare = RunBareLoop(target, quoted); }));
-            figures[i].events = bare.events;
-            figures[i].headless.push_back(Seconds([&] { RunKorvaneHeadless(target); }));
-            figures[i].window.push_back(Seconds([&] { RunKorvaneWindow(target, views); }));
+            Figures& f = figures[i];
+            f.bare.push_back(TimedWithWindow(target, [&] { bare = RunBareLoop(target, quoted); }, f.bareShown));
+            f.events = bare.events;
+            f.dllLoads = bare.dllLoads;
+            f.headless.push_back(TimedWithWindow(target, [&] { RunKorvaneHeadless(target); }, f.headlessShown));
+            if (i == realistic || scenarios[i].kind == std::wstring(L"dlls"))
+                f.unwatched.push_back(Seconds([&] { RunKorvaneHeadless(target, false); }));
+            f.window.push_back(TimedWithWindow(target, [&] { RunKorvaneWindow(target, views); }, f.windowShown));
             std::fprintf(stderr, "run %d %ls: %llu events, bare %.3f s, headless %.3f s, window %.3f s\n", rep + 1,
                          scenarios[i].kind, bare.events, figures[i].bare.back(), figures[i].headless.back(),
                          figures[i].window.back());
         }
+        MeasureEnd(StormCopyFor(scenarios[none]), false, endNow);
+        MeasureEnd(StormCopyFor(scenarios[none]), true, endBefore);
+        if (zar.Started()) {
+            RunThroughZar(zar, StormCopyFor(scenarios[none]), waitsNone);
+            RunThroughZar(zar, StormCopyFor(scenarios[realistic]), waitsRealistic);
+        }
     }
     std::printf("per kind: events of one run; microseconds per event beyond the empty run (medians of %d); ratio to bare; whole-run seconds min-max\n",
                 g_repetitions);
-    for (std::size_t i = 1; i < scenarios.size(); ++i) PrintRow(scenarios[i].kind, figures[i], figures[0]);
+    for (std::size_t i = 1; i < firstWindow; ++i) PrintRow(scenarios[i].kind, figures[i], figures[none]);
     auto whole = [](const std::vector<double>& v) { return Median(v); };
-    std::printf("%-11ls whole run medians: bare %.3f s, headless %.3f s (x%.2f), window %.3f s (x%.2f)\n", L"none",
-                whole(figures[0].bare), whole(figures[0].headless), whole(figures[0].headless) / whole(figures[0].bare),
-                whole(figures[0].window), whole(figures[0].window) / whole(figures[0].bare));
-    const Figures& real = figures.back();
-    std::printf("%-11ls whole run medians: bare %.3f s, headless %.3f s (x%.2f), window %.3f s (x%.2f)\n", L"realistic",
-                whole(real.bare), whole(real.headless), whole(real.headless) / whole(real.bare), whole(real.window),
-                whole(real.window) / whole(real.bare));
+    for (std::size_t i : {none, realistic}) {
+        const Figures& f = figures[i];
+        std::printf("%-11ls whole run medians: bare %.3f s, headless %.3f s (x%.2f), window %.3f s (x%.2f)\n",
+                    scenarios[i].kind, whole(f.bare), whole(f.headless), whole(f.headless) / whole(f.bare),
+                    whole(f.window), whole(f.window) / whole(f.bare));
+    }
+    PrintFirstWindow(figures[firstWindow]);
+    PrintEnd("facts read during the run", endNow);
+    PrintEnd("facts read at the end, as before", endBefore);
+    if (zar.Started()) {
+        PrintUserWaits(L"none", waitsNone, figures[none]);
+        PrintUserWaits(L"realistic", waitsRealistic, figures[realistic]);
+    }
+    std::printf("the verdict's initialisation watch (medians of %d):\n", g_repetitions);
+    for (std::size_t i = 0; i < scenarios.size(); ++i) {
+        if (!figures[i].unwatched.empty()) PrintWatchRow(scenarios[i].kind, figures[i]);
+    }
     return 0;
 }

@@ -6,6 +6,8 @@
 //   storm threads N         N threads, one after another
 //   storm children N        N child processes (storm none 0), one after another
 //   storm realistic 0       a realistic start: 16 system DLLs, as a GUI program loads them
+//   storm window 0          the realistic start, then its first window, whose moment of
+//                           appearing (QueryPerformanceCounter) it writes to <own path>.shown
 //   storm none 0            nothing
 // A debugger launches a path without arguments, so a copy named
 // storm-<kind>-<N>.exe takes them from its own name (DLLs from storm-dlls\ beside it).
@@ -74,6 +76,37 @@ void LoadRealisticSet() {
     for (const wchar_t* name : names) LoadLibraryW(name);
 }
 
+std::wstring OwnPath() {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return self;
+}
+
+// The moment the window has been shown and painted: what a user waits for.
+void ShowFirstWindow() {
+    LoadRealisticSet();
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = L"StormFirstWindow";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"storm", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400,
+                                  300, nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (!window) return;
+    UpdateWindow(window);
+    LARGE_INTEGER shown;
+    QueryPerformanceCounter(&shown);
+    std::string text = std::to_string(shown.QuadPart);
+    HANDLE file = CreateFileW((OwnPath() + L".shown").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    DestroyWindow(window);
+}
+
 // kind, count and DLL folder from a name such as C:\b\storm-dlls-300.exe.
 bool ArgumentsFromOwnName(std::wstring& kind, int& count, std::wstring& folder) {
     wchar_t self[MAX_PATH] = {};
@@ -107,5 +140,6 @@ int wmain(int argc, wchar_t** argv) {
     else if (kind == L"threads") StartThreads(count);
     else if (kind == L"children") StartChildren(count);
     else if (kind == L"realistic") LoadRealisticSet();
+    else if (kind == L"window") ShowFirstWindow();
     return 0;
 }

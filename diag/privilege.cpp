@@ -35,5 +35,6 @@ void SetDebugPrivilege(PrivilegeSwitch state) {
     privileges.Privileges[0].Attributes = state == PrivilegeSwitch::On ? SE_PRIVILEGE_ENABLED : 0;
     AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof(privileges), nullptr, nullptr);
     // A TRUE return can still mean "not all assigned" (1300): only the last error tells.
-    if (GetLastError() != ERROR_SUCCESS) ReportErrorAndExit(L"Не удалось получить системное разрешение на отладку приложения");
+    DWORD error = GetLastError();
+    if (error != ERROR_SUCCESS) ReportErrorAndExit(L"Не удалось получить системное разрешение на отладку приложения", error);
 }

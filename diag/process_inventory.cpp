@@ -6,10 +6,10 @@
 #include <psapi.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "base/format_bounded.h"
 #include "diag/privilege.h"
+#include "diag/process_parameters.h"
 #include "modules/file_facts.h"
 #include "watch/launch_trace.h"
 
@@ -19,35 +19,11 @@ constexpr std::size_t kLineChars = 2000;
 constexpr std::size_t kTotalChars = 1000;
 constexpr DWORD kReadAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 constexpr DWORD kAllAccess = 0x1FFFFF;
-constexpr ULONG kProcessBasicInformation = 0;
 // The longest command line the block shows: 500 characters, given in bytes.
-constexpr USHORT kLongestCommandLineBytes = 1000;
+constexpr std::size_t kLongestCommandLineBytes = 1000;
 
-// The 64-bit layouts read out of another process.
-constexpr std::size_t kPebBytes = 712;
-constexpr std::size_t kPebProcessParameters = 0x20;
-constexpr std::size_t kParametersBytes = 128;
-constexpr std::size_t kParametersFlags = 0x08;
-constexpr std::size_t kImagePathLength = 0x60;  // then MaximumLength (16 bits), the buffer at +8
-constexpr std::size_t kImagePathBuffer = 0x68;
-constexpr std::size_t kCommandLineLength = 0x70;
-constexpr std::size_t kCommandLineBuffer = 0x78;
-constexpr std::size_t kMaximumLengthAfterLength = 2;
-constexpr ULONG kParametersNormalized = 1;
-
-struct BasicInformation {
-    LONG exitStatus;
-    void* pebBaseAddress;
-    ULONG_PTR affinityMask;
-    LONG basePriority;
-    ULONG_PTR uniqueProcessId;
-    ULONG_PTR inheritedFromUniqueProcessId;
-};
-static_assert(sizeof(BasicInformation) == 48, "PROCESS_BASIC_INFORMATION on x64");
 static_assert(sizeof(PROCESSENTRY32W) == 568 && sizeof(MODULEENTRY32W) == 1080, "Tool Help records on x64");
 static_assert(sizeof(PROCESS_MEMORY_COUNTERS) == 72, "memory counters on x64");
-
-using NtQueryInformationProcessFn = LONG NTAPI(HANDLE, ULONG, void*, ULONG, ULONG*);
 
 // The debug privilege on for the life of the object, off on every way out.
 class DebugPrivilegeWindow {
@@ -57,21 +33,6 @@ public:
     DebugPrivilegeWindow(const DebugPrivilegeWindow&) = delete;
     DebugPrivilegeWindow& operator=(const DebugPrivilegeWindow&) = delete;
 };
-
-template <class T>
-T FieldAt(const unsigned char* block, std::size_t offset) {
-    T value;
-    std::memcpy(&value, block + offset, sizeof(T));
-    return value;
-}
-
-// Looked up on every call, as ntdll might lack it.
-NtQueryInformationProcessFn* FindNtQueryInformationProcess() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    if (!ntdll) return nullptr;
-    return reinterpret_cast<NtQueryInformationProcessFn*>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationProcess")));
-}
 
 // Copies `chars` characters from the other process; the buffer is left all zero
 // when the read fails, so that no part of a failed copy is taken for text.
@@ -84,26 +45,6 @@ bool CopyRemoteText(HANDLE process, ULONG_PTR address, std::size_t chars, Proces
     }
     buffer.fill(L'\0');
     return false;
-}
-
-bool ReadRemoteBlock(HANDLE process, ULONG_PTR address, unsigned char* block, std::size_t bytes) {
-    SIZE_T read = 0;
-    return ReadProcessMemory(process, reinterpret_cast<const void*>(address), block, bytes, &read) != FALSE;
-}
-
-// The bytes of a counted string that lie within its buffer: a process may claim
-// a Length beyond MaximumLength, and what follows the buffer is not its text.
-std::size_t BytesWithinBuffer(const unsigned char* parameters, std::size_t lengthField) {
-    return std::min(FieldAt<USHORT>(parameters, lengthField),
-                    FieldAt<USHORT>(parameters, lengthField + kMaximumLengthAfterLength));
-}
-
-// The address of a counted string's text; a block that is not yet normalised
-// holds offsets from its own start instead of addresses.
-ULONG_PTR TextAddress(const unsigned char* parameters, ULONG_PTR parametersAddress, std::size_t bufferField) {
-    ULONG_PTR buffer = FieldAt<ULONG_PTR>(parameters, bufferField);
-    if (FieldAt<ULONG>(parameters, kParametersFlags) & kParametersNormalized) return buffer;
-    return buffer ? parametersAddress + buffer : 0;
 }
 
 PROCESS_MEMORY_COUNTERS ReadMemoryCounters(DWORD processId) {
@@ -153,35 +94,21 @@ void ProcessSnapshot::CollectProcesses() {
 
 bool ReadProcessStrings(DWORD processId, ProcessText& imagePath, ProcessText& commandLine) {
     DebugPrivilegeWindow privilege;
-    NtQueryInformationProcessFn* queryInformation = FindNtQueryInformationProcess();
-    if (!queryInformation) return false;
     UniqueHandle process(OpenProcess(kReadAccess, FALSE, processId));
-    if (!process) return false;
-
-    BasicInformation basic = {};
-    if (queryInformation(process.get(), kProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0) return false;
-    unsigned char peb[kPebBytes] = {};
-    if (!ReadRemoteBlock(process.get(), reinterpret_cast<ULONG_PTR>(basic.pebBaseAddress), peb, sizeof(peb))) {
-        return false;
-    }
-    // Read afresh every time: the block moves while a process starts.
-    const ULONG_PTR parametersAddress = FieldAt<ULONG_PTR>(peb, kPebProcessParameters);
-    unsigned char parameters[kParametersBytes] = {};
-    if (!ReadRemoteBlock(process.get(), parametersAddress, parameters, sizeof(parameters))) return false;
+    ProcessParameters parameters;
+    if (!process || !ReadProcessParameters(process.get(), parameters)) return false;
 
     // Lengths are in bytes and the texts carry no zero of their own: the
     // zero-filled buffers terminate them.
-    const USHORT commandLineBytes = FieldAt<USHORT>(parameters, kCommandLineLength);
-    if (commandLineBytes > kLongestCommandLineBytes) return false;
-    if (!CopyRemoteText(process.get(), TextAddress(parameters, parametersAddress, kCommandLineBuffer),
-                        BytesWithinBuffer(parameters, kCommandLineLength) / sizeof(wchar_t), commandLine)) {
+    const RemoteText commandLineText = CountedString(parameters, kParametersCommandLine);
+    if (commandLineText.claimedBytes > kLongestCommandLineBytes) return false;
+    if (!CopyRemoteText(process.get(), commandLineText.address, commandLineText.bytes / sizeof(wchar_t), commandLine)) {
         return false;
     }
     // A path too long for its buffer is cut to fit, leaving room for the zero.
-    const std::size_t imagePathChars =
-        std::min<std::size_t>(BytesWithinBuffer(parameters, kImagePathLength) / sizeof(wchar_t), imagePath.size() - 1);
-    CopyRemoteText(process.get(), TextAddress(parameters, parametersAddress, kImagePathBuffer), imagePathChars,
-                   imagePath);
+    const RemoteText imagePathText = CountedString(parameters, kParametersImagePath);
+    const std::size_t imagePathChars = std::min<std::size_t>(imagePathText.bytes / sizeof(wchar_t), imagePath.size() - 1);
+    CopyRemoteText(process.get(), imagePathText.address, imagePathChars, imagePath);
     return true;
 }
 
@@ -212,7 +139,8 @@ void LaunchTrace::WriteProcessInventory() {
         ProcessText commandLine = {};
         ReadProcessStrings(processId, imagePath, commandLine);
         if (commandLine[0] == L'\0') continue;
-        FileFacts facts(imagePath.data());
+        // The same file as a module of the run is not read twice.
+        const FileFacts& facts = moduleFacts.FinalFacts(imagePath.data());
         SetDebugPrivilege(PrivilegeSwitch::On);
         const PROCESS_MEMORY_COUNTERS counters = ReadMemoryCounters(processId);
         WriteLogLine(FormatProcessLine(commandLine.data(), counters.WorkingSetSize, facts.DescriptionText()));

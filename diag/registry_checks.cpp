@@ -43,22 +43,36 @@ std::wstring ReadHklmText(const wchar_t* keyPath, const wchar_t* valueName) {
     return ReadValueData(key.get(), valueName, byteCount);
 }
 
+std::wstring ReadSubSystemsWindows() {
+    return ReadHklmText(kSubSystemsKey, L"Windows");
+}
+
+std::wstring ReadAppInitDlls() {
+    return ReadHklmText(kWindowsKey, L"AppInit_DLLs");
+}
+
+std::optional<int> SmallDesktopHeapKb(const std::wstring& subSystemsWindows) {
+    std::optional<SharedSectionSizes> sizes = FindSharedSection(subSystemsWindows);
+    if (!sizes || !DesktopHeapTooSmall(sizes->third)) return std::nullopt;
+    return sizes->third;
+}
+
 void LaunchTrace::WriteDesktopHeapInfo() {
-    std::wstring value = ReadHklmText(kSubSystemsKey, L"Windows");
+    std::wstring value = ReadSubSystemsWindows();
     WriteLogLine(
         L"\nHeap info: HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\SubSystems\t\t\t\n"
         L"---------------------------------------------------------------------------");
     WriteLogLine(value);
-    std::optional<SharedSectionSizes> sizes = FindSharedSection(value);
-    if (!sizes || !DesktopHeapTooSmall(sizes->third)) return;
+    std::optional<int> heapKb = SmallDesktopHeapKb(value);
+    if (!heapKb) return;
     WriteLogLine(FormatToString(kWarningChars,
                                 L"ВНИМАНИЕ!!! Значение Desktop Heap = %d - недостаточно для нормальной работы.\t\t\t\t \n"
                                 L"Рекомендуется увеличить его до 512",
-                                sizes->third));
+                                *heapKb));
 }
 
 void LaunchTrace::WriteAppInitDlls() {
-    std::wstring value = ReadHklmText(kWindowsKey, L"AppInit_DLLs");
+    std::wstring value = ReadAppInitDlls();
     WriteLogLine(
         L"\nAppInit_DLLs: HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows\\AppInit_DLLs\t\t\t\n"
         L"------------------------------------------------------------------------------------");

@@ -10,6 +10,7 @@
 #include "base/system_library.h"
 #include "modules/fold_path.h"
 #include "modules/upload_path_split.h"
+#include "modules/version_block.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ constexpr const wchar_t* kVersionKeys[FileFacts::kVersionKeyCount] = {
     L"LegalCopyright",  L"LegalTradeMarks", L"OriginalFilename", L"ProductName",
     L"ProductVersion",  L"Comments",        L"Author",
 };
-constexpr std::size_t kSubBlockChars = 512;
+constexpr std::size_t kTableNameChars = 9;
 constexpr std::size_t kDateChars = 32;
 constexpr std::size_t kNumberChars = 32;
 
@@ -31,40 +32,10 @@ auto* GetFileVersionInfoProc() {
     static auto* proc = SystemProc<decltype(GetFileVersionInfoW)>(L"version.dll", "GetFileVersionInfoW");
     return proc;
 }
-auto* VerQueryValueProc() {
-    static auto* proc = SystemProc<decltype(VerQueryValueW)>(L"version.dll", "VerQueryValueW");
-    return proc;
-}
 
-struct Translation {
-    WORD language;
-    WORD codePage;
-};
-
-std::vector<Translation> ReadTranslations(const void* block) {
-    void* data = nullptr;
-    UINT bytes = 0;
-    if (!VerQueryValueProc()(block, L"\\VarFileInfo\\Translation", &data, &bytes) || !data) return {};
-    std::vector<Translation> translations(bytes / 4);
-    for (std::size_t i = 0; i < translations.size(); ++i) {
-        const auto* entry = static_cast<const unsigned char*>(data) + i * 4;
-        std::memcpy(&translations[i].language, entry, 2);
-        std::memcpy(&translations[i].codePage, entry + 2, 2);
-    }
-    return translations;
-}
-
-// The value of one key in one translation; false when the translation lacks it.
-bool QueryVersionString(const void* block, Translation translation, const wchar_t* key, std::wstring& value) {
-    wchar_t subBlock[kSubBlockChars];
-    FormatBounded(subBlock, kSubBlockChars, L"\\StringFileInfo\\%04x%04x\\%s", translation.language,
-                  translation.codePage, key);
-    void* data = nullptr;
-    UINT chars = 0;
-    if (!VerQueryValueProc()(block, subBlock, &data, &chars)) return false;
-    const auto* text = static_cast<const wchar_t*>(data);
-    value = text ? std::wstring(text, wcsnlen(text, chars)) : std::wstring();
-    return true;
+// The name of a translation's string table: language and code page as eight hexadecimal digits.
+std::wstring StringTableName(VersionTranslation translation) {
+    return FormatToString(kTableNameChars, L"%04x%04x", translation.language, translation.codePage);
 }
 
 }  // namespace
@@ -77,17 +48,19 @@ FileFacts::FileFacts(std::wstring path) : path_(std::move(path)) {
 }
 
 void FileFacts::ReadVersionStrings() {
-    if (!GetFileVersionInfoSizeProc() || !GetFileVersionInfoProc() || !VerQueryValueProc()) return;
+    if (!GetFileVersionInfoSizeProc() || !GetFileVersionInfoProc()) return;
     DWORD handle = 0;
     DWORD size = GetFileVersionInfoSizeProc()(path_.c_str(), &handle);
     if (size == 0) return;
     std::vector<unsigned char> block(size);
     if (!GetFileVersionInfoProc()(path_.c_str(), 0, size, block.data())) return;
     // Every translation is read in table order, so a key carried by several
-    // translations takes the text of the one listed last.
-    for (Translation translation : ReadTranslations(block.data())) {
+    // translations takes the text of the one listed last. The block comes from
+    // the file: it is read by our own bounded reader, never trusting a length.
+    for (VersionTranslation translation : ReadVersionTranslations(block.data(), block.size())) {
+        std::wstring table = StringTableName(translation);
         for (auto& [key, value] : versionStrings_) {
-            QueryVersionString(block.data(), translation, key.c_str(), value);
+            if (auto text = ReadVersionString(block.data(), block.size(), table, key)) value = std::move(*text);
         }
     }
 }
@@ -145,6 +118,18 @@ std::wstring FileFacts::UploadLine(std::string_view separator) const {
         line += field;
     }
     return line;
+}
+
+bool FileFacts::StillDescribesFile() const {
+    auto same = [](const FILETIME& a, const FILETIME& b) {
+        return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+    };
+    const BY_HANDLE_FILE_INFORMATION none{};
+    if (std::memcmp(&info_, &none, sizeof(none)) == 0) return false;
+    WIN32_FILE_ATTRIBUTE_DATA now{};
+    if (!GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &now)) return false;
+    return now.nFileSizeHigh == info_.nFileSizeHigh && now.nFileSizeLow == info_.nFileSizeLow &&
+           same(now.ftCreationTime, info_.ftCreationTime) && same(now.ftLastWriteTime, info_.ftLastWriteTime);
 }
 
 std::wstring FileDateText(const FILETIME& time) {

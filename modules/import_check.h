@@ -32,6 +32,9 @@ struct LoaderSearch {
     std::vector<std::wstring> pathFolders;
     std::vector<std::wstring> knownDlls;  // names of the KnownDLLs key, lower case
     std::uint16_t machine = 0;            // IMAGE_FILE_MACHINE_* of the process
+    // The current folder and PATH were read: without them a DLL that the fixed
+    // folders lack is never named missing (it may lie on the PATH).
+    bool parametersRead = false;
 };
 
 // Read at the process's creation event, while its parameters (current folder,

@@ -21,11 +21,12 @@ void LaunchTrace::WriteLoadedModules() {
     WriteLogLine(legend);
     WriteLogLine(std::wstring(legend.size(), L'-'));
     for (const std::wstring& path : modulePaths) {
-        FileFacts facts(path);
+        // Read during the run, and looked at again now that it is over.
+        const FileFacts& facts = moduleFacts.FinalFacts(path);
         WriteLogLine(FormatToString(kModuleRowChars, L"%s - [%s; %s; %s; %s] - %s - %s", facts.FilePath(),
                                     facts.SizeKText(), facts.ProductVersionText(), facts.CreatedText(),
                                     facts.ModifiedText(), facts.DescriptionText(), facts.CompanyText()));
         // The upload needs the list even when the log could not be written.
-        reportedModules.push_back(std::move(facts));
+        reportedModules.push_back(facts);
     }
 }

@@ -25,8 +25,22 @@ void LaunchTrace::WriteLogLine(std::wstring_view text) {
     log.WriteLine(text);
 }
 
+namespace {
+
+// The system's Notepad by its full path: a bare "notepad.exe" is looked for
+// beside zar.exe first, where a planted program would run with Korvane's rights.
+std::wstring SystemNotepadPath() {
+    wchar_t folder[kPathChars] = {};
+    UINT length = GetSystemDirectoryW(folder, kPathChars);
+    if (length == 0 || length >= kPathChars) return {};
+    return FormatToString(kPathChars, L"%s\\notepad.exe", folder);
+}
+
+}  // namespace
+
 void LaunchTrace::CloseAndShowLog() {
     log.Close();
     std::wstring path = LogFilePath();
-    ShellExecuteW(nullptr, L"open", L"notepad.exe", path.c_str(), nullptr, SW_SHOWDEFAULT);
+    std::wstring notepad = SystemNotepadPath();
+    if (!notepad.empty()) ShellExecuteW(nullptr, L"open", notepad.c_str(), path.c_str(), nullptr, SW_SHOWDEFAULT);
 }

@@ -17,6 +17,7 @@
 #include "modules/file_facts.h"
 #include "report/report_server.h"
 #include "report/upload_body.h"
+#include "verdict/verdict_text.h"
 #include "watch/launch_trace.h"
 
 namespace {
@@ -125,6 +126,12 @@ std::vector<std::string> NarrowUploadLines(const std::vector<FileFacts>& records
     return lines;
 }
 
+std::vector<std::string> NarrowVerdictLines(const std::vector<Finding>& findings) {
+    std::vector<std::string> lines;
+    for (const Finding& finding : findings) lines.push_back(ToNarrowText(FindingUploadEntry(finding, kFormSeparator)));
+    return lines;
+}
+
 }  // namespace
 
 std::string ToNarrowText(std::wstring_view text) {
@@ -134,10 +141,11 @@ std::string ToNarrowText(std::wstring_view text) {
 void LaunchTrace::UploadReport() {
     // First, so that its boxes come before anything else of the upload.
     HttpSender sender(ReportServerHost(), kObjectPath);
-    // The launched file is read again now, as it is at the end of the run.
-    std::string processLine = ToNarrowText(FileFacts(targetPath).UploadLine(kFormSeparator));
+    // The launched file as it is at the end of the run.
+    std::string processLine = ToNarrowText(moduleFacts.FinalFacts(targetPath).UploadLine(kFormSeparator));
     std::string body = BuildUploadBody(processLine, lastExitCode, ToNarrowText(GetOsVersionTriple()),
                                        NarrowUploadLines(runningImageFacts), NarrowUploadLines(reportedModules));
+    body += VerdictPiece(NarrowVerdictLines(verdict));
     UniqueInternetHandle request = sender.OpenRequest();
     body = EscapePlus(body);
     sender.Send(request.get(), body);

@@ -29,6 +29,13 @@ std::string BuildUploadBody(std::string_view processLine, std::uint32_t exitCode
     return body;
 }
 
+std::string VerdictPiece(const std::vector<std::string>& findingLines) {
+    if (findingLines.empty()) return {};
+    std::string piece = "&verdict=";
+    AppendEntries(piece, findingLines);
+    return piece;
+}
+
 std::string EscapePlus(std::string_view body) {
     std::string escaped;
     escaped.reserve(body.size());

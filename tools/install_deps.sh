@@ -6,6 +6,8 @@ packages=()
 need() { command -v "$1" >/dev/null 2>&1 || packages+=("$2"); }
 need x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
 need x86_64-w64-mingw32-windres binutils-mingw-w64-x86-64
+# The 32-bit DLL of the import check's wrong-machine target.
+need i686-w64-mingw32-g++-posix g++-mingw-w64-i686-posix
 dpkg -s wine64 >/dev/null 2>&1 || packages+=(wine64)  # wine64 is not on PATH in Debian 12
 need wine wine
 need Xvfb xvfb

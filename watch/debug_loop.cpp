@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string_view>
@@ -13,10 +14,14 @@
 #include "base/handles.h"
 #include "modules/file_facts.h"
 #include "modules/fold_path.h"
+#include "modules/import_check.h"
 #include "report/split_path.h"
+#include "verdict/findings.h"
+#include "watch/dll_init_watch.h"
 #include "watch/exception_text.h"
 #include "watch/image_names.h"
 #include "watch/launch_trace.h"
+#include "watch/run_stop.h"
 
 namespace {
 
@@ -30,13 +35,22 @@ constexpr std::size_t kDllLineRoom = 300;
 constexpr std::size_t kDebugStringLineExtra = 32;
 constexpr DWORD kLaunchFailureThread = 0;
 constexpr std::uintptr_t kPageSize = 4096;
-constexpr DWORD kPaintPauseMs = 16;
+// How soon a quiet run notices that it is asked to stop.
+constexpr DWORD kStopPollMs = 50;
+// How long a row waits for its version columns at most while the run is quiet: a frame.
+constexpr DWORD kFillPauseMs = 16;
 
 // What the loop keeps of one debuggee process, from its creation event to its exit event.
 struct ProcessRecord {
     HANDLE process;          // delivered with the creation event: the system closes it, never we
     std::wstring imagePath;  // resolved at creation, for the exit line when the exit cannot name it
     SymbolSession symbols;
+    // What the verdict needs of the process: its DLLs' initialisations, its
+    // unhandled exceptions, and where its loader looks for DLLs (read while the
+    // process parameters still exist).
+    DllInitWatch initWatch;
+    std::vector<UnhandledException> unhandled;
+    LoaderSearch loaderSearch;
 };
 
 // A DLL path with the low 32 bits of its first load address, to name it at its unload.
@@ -69,33 +83,37 @@ PROCESS_INFORMATION LaunchTarget(LaunchTrace& trace) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION launched = {};
-    // The child inherits the error mode: without it Windows shows a hard-error
-    // box of its own when a start fails in the loader, and waits for the user.
-    UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     // The path as application name too: exactly the chosen file starts, never
-    // a C:\Program.exe found by splitting an unquoted path at its blanks.
-    BOOL created = CreateProcessW(trace.targetPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DEBUG_PROCESS,
-                                  nullptr, nullptr, &startup, &launched);
-    DWORD error = GetLastError();
-    SetErrorMode(previousMode);
-    if (!created) {
+    // a C:\Program.exe found by splitting an unquoted path at its blanks. The
+    // target inherits Korvane's error mode as from any other starter, so the
+    // system shows its own box when the start fails (the box users come to
+    // explain); the run goes on once it is closed.
+    if (!CreateProcessW(trace.targetPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DEBUG_PROCESS, nullptr,
+                        nullptr, &startup, &launched)) {
+        DWORD error = GetLastError();
         trace.AddEventItem(kLaunchFailureThread, L"Ошибка при запуске процесса");
         trace.PaintViews();  // seen while the error box waits
-        SetLastError(error);
-        ReportErrorAndExit(L"Unable to create process");
+        ReportErrorAndExit(L"Unable to create process", error);
     }
     return launched;
 }
 
-// File name and folded directory (without its trailing backslash) with the three version texts.
-std::vector<std::wstring> ModuleRow(const std::wstring& path, const FileFacts& facts) {
+// File name and directory (without its trailing backslash) of the path as
+// shown, and room for the three version texts.
+std::vector<std::wstring> ModuleRow(const std::wstring& shownPath) {
     wchar_t directory[kPathChars];
     wchar_t name[kPathChars];
-    SplitPath(path, directory, name);
+    SplitPath(shownPath, directory, name);
     std::wstring folder(directory);
     if (!folder.empty()) folder.pop_back();
-    return {name, folder, facts.ProductVersionText(), facts.DescriptionText(), facts.CompanyText()};
+    return {name, folder, L"", L"", L""};
 }
+
+// A list view row waiting for the facts of its file.
+struct PendingRow {
+    std::wstring path;
+    std::vector<std::wstring> row;
+};
 
 // The path of the file delivered with an event. The handle is the debugger's:
 // it is closed here, once its name is read, or the file would stay open.
@@ -162,40 +180,85 @@ public:
     void Run() {
         DEBUG_EVENT event = {};
         while (NextEvent(event)) {
-            EventOutcome outcome = Describe(event);
-            status_ = outcome.status;
+            // The initialisation watch's own breakpoints are no events of the
+            // program: no line, and continued as handled.
+            bool own = IsOwnBreakpoint(event);
+            EventOutcome outcome = own ? EventOutcome{std::nullopt, DBG_CONTINUE} : Describe(event);
+            if (!own) status_ = outcome.status;
             if (outcome.line) {
                 trace_.AddEventItem(event.dwThreadId, *outcome.line);
                 trace_.WriteLogLine(*outcome.line);
             }
             bool watchedExited =
                 event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT && event.dwProcessId == watchedProcessId_;
-            ContinueEvent(event, status_);
+            ContinueEvent(event, outcome.status);
             if (watchedExited) return;
         }
     }
 
+    // The module's row at once, with its name and directory; its version
+    // columns once its facts have been read.
+    void ShowModuleRow(const std::wstring& path, const std::wstring& shownPath) {
+        if (!trace_.listView) return;
+        std::vector<std::wstring> row = ModuleRow(shownPath);
+        trace_.AddModuleRow(row);
+        pendingRows_.push_back({path, std::move(row)});
+    }
+
+    // Every row complete, before the run's end is written.
+    void FillAllRows() {
+        if (pendingRows_.empty()) return;
+        trace_.moduleFacts.WaitForAll();
+        FillArrivedRows();
+    }
+
     // Processes still alive (an older one whose child was created last and
-    // exited first) would be killed when this thread ends: let them run on.
+    // exited first, or all of them when the run is stopped) would be killed
+    // when this thread or the program ends: let them run on. One whose creation
+    // was not reported yet is let go when the debugger goes.
     void DetachSurvivors() {
+        DebugSetProcessKillOnExit(FALSE);
         if (processes_.empty()) return;
         std::vector<DWORD> survivors;
         for (const auto& entry : processes_) survivors.push_back(entry.first);
+        // Nothing of the watch may stay behind in a process that runs on.
+        for (auto& entry : processes_) entry.second.initWatch.Disarm();
         processes_.clear();  // their symbol sessions end while the handles are still valid
-        DebugSetProcessKillOnExit(FALSE);
         for (DWORD processId : survivors) DebugActiveProcessStop(processId);
     }
 
 private:
-    // Waits for the next event. While the views hold back a change, the wait is
-    // one frame long, so that a pause of the debuggee paints what it showed last.
-    bool NextEvent(DEBUG_EVENT& event) {
-        while (true) {
-            if (!trace_.ViewsHeld()) return WaitForDebugEvent(&event, INFINITE);
-            if (WaitForDebugEvent(&event, kPaintPauseMs)) return true;
-            if (GetLastError() != ERROR_SEM_TIMEOUT) return false;
-            trace_.PaintViews();
+    // The rows whose facts have been read, in the order they were shown, as one change.
+    void FillArrivedRows() {
+        std::vector<std::vector<std::wstring>> filled;
+        while (!pendingRows_.empty()) {
+            const FileFacts* facts = trace_.moduleFacts.Arrived(pendingRows_.front().path);
+            if (!facts) break;
+            std::vector<std::wstring> row = std::move(pendingRows_.front().row);
+            row[2] = facts->ProductVersionText();
+            row[3] = facts->DescriptionText();
+            row[4] = facts->CompanyText();
+            filled.push_back(std::move(row));
+            pendingRows_.pop_front();
         }
+        if (filled.empty()) return;
+        trace_.FillModuleRows(filled);
+        lastFill_ = GetTickCount64();
+    }
+
+    // Waits for the next event; false when the system has none to give or the
+    // run is asked to stop (every event so far has been continued then). Rows
+    // waiting for their facts keep the wait a frame long, so that a quiet
+    // debuggee's rows still get them; they get them at most once a frame.
+    bool NextEvent(DEBUG_EVENT& event) {
+        while (!RunStopRequested()) {
+            if (GetTickCount64() - lastFill_ >= kFillPauseMs) FillArrivedRows();
+            DWORD wait = pendingRows_.empty() ? kStopPollMs : kFillPauseMs;
+            if (WaitForDebugEvent(&event, wait)) return true;
+            if (GetLastError() != ERROR_SEM_TIMEOUT) return false;
+            FillArrivedRows();
+        }
+        return false;
     }
 
     EventOutcome Describe(const DEBUG_EVENT& event) {
@@ -225,19 +288,41 @@ private:
         }
     }
 
+    bool IsOwnBreakpoint(const DEBUG_EVENT& event) {
+        if (event.dwDebugEventCode != EXCEPTION_DEBUG_EVENT) return false;
+        ProcessRecord* record = Find(event.dwProcessId);
+        return record && record->initWatch.TakeOwnBreakpoint(event);
+    }
+
     EventOutcome OnException(const DEBUG_EVENT& event) {
         std::wstring line;
         SymbolSession noSymbols;
         ProcessRecord* record = Find(event.dwProcessId);
         DWORD status = DescribeException(event, line, record ? record->symbols : noSymbols);
+        if (record) NoteException(*record, event);
         return {std::move(line), status};
+    }
+
+    // An exception inside a DLL's initialisation is that DLL's; one that comes
+    // back unhandled elsewhere is kept with its module and function.
+    static void NoteException(ProcessRecord& record, const DEBUG_EVENT& event) {
+        if (record.initWatch.NoteException(event) || event.u.Exception.dwFirstChance) return;
+        const EXCEPTION_RECORD& exception = event.u.Exception.ExceptionRecord;
+        auto address = reinterpret_cast<DWORD64>(exception.ExceptionAddress);
+        std::wstring function;
+        LookupSymbolName(address, function, record.symbols.Started());
+        record.unhandled.push_back({exception.ExceptionCode, record.initWatch.ModuleAt(address), function});
     }
 
     std::wstring OnProcessCreated(const DEBUG_EVENT& event) {
         const CREATE_PROCESS_DEBUG_INFO& info = event.u.CreateProcessInfo;
         std::wstring path = NameOfDeliveredFile(info.hFile);
         trace_.modulePaths.push_back(path);
-        processes_.insert_or_assign(event.dwProcessId, ProcessRecord{info.hProcess, path, SymbolSession(info.hProcess)});
+        ProcessRecord record{info.hProcess, path, SymbolSession(info.hProcess),
+                             DllInitWatch(info.hProcess, trace_.watchInitialisations), {},
+                             ReadLoaderSearch(info.hProcess, path)};
+        record.initWatch.ImageMapped(info.lpBaseOfImage, path);
+        processes_.insert_or_assign(event.dwProcessId, std::move(record));
         watchedProcessId_ = event.dwProcessId;
         return FormatToString(kProcessCreatedRoom, L"Создан процесс %s (id: 0x%X)", path, event.dwProcessId);
     }
@@ -249,25 +334,42 @@ private:
         // Wine cannot read the image of an exiting process, and Windows may fail too.
         if (!ProcessImagePath(event.dwProcessId, path) && record) path = record->imagePath;
         trace_.lastExitCode = exitCode;
+        // Its files are unmapped now, as at an unload.
+        trace_.moduleFacts.WaitForAll();
         std::wstring line = FormatToString(kProcessExitRoom, L"Процесс %s уничтожен с кодом 0x%X", path, exitCode);
+        if (record) trace_.processOutcomes.push_back(Outcome(event.dwProcessId, *record, exitCode));
         processes_.erase(event.dwProcessId);
         return line;
+    }
+
+    // A start the loader refused is explained from the files on disk, as they are now.
+    static ProcessOutcome Outcome(DWORD processId, ProcessRecord& record, DWORD exitCode) {
+        ProcessOutcome outcome{processId, record.imagePath, exitCode, record.initWatch.Finish(),
+                               std::move(record.unhandled), {}};
+        if (IsImportFailureStatus(exitCode))
+            outcome.importProblems = FindImportProblems(record.imagePath, record.loaderSearch);
+        return outcome;
     }
 
     std::wstring OnDllLoaded(const DEBUG_EVENT& event) {
         const LOAD_DLL_DEBUG_INFO& info = event.u.LoadDll;
         std::wstring path = NameOfDeliveredFile(info.hFile);
         if (!path.empty()) {
-            if (ProcessRecord* record = Find(event.dwProcessId))
+            if (ProcessRecord* record = Find(event.dwProcessId)) {
                 record->symbols.ModuleLoaded(path, reinterpret_cast<DWORD64>(info.lpBaseOfDll));
+                record->initWatch.DllLoaded(info.lpBaseOfDll, path);
+            }
             std::vector<std::wstring>& known = trace_.modulePaths;
             if (std::find(known.begin(), known.end(), path) == known.end()) {
                 known.push_back(path);
                 unloadTable_.push_back({Low32(info.lpBaseOfDll), path});
             }
-            FileFacts facts(path);
-            path = facts.FoldedPath();
-            trace_.AddModuleRow(ModuleRow(path, facts));
+            // The line needs only the name: the facts are read beside the debuggee.
+            trace_.moduleFacts.Request(path);
+            std::wstring folded = path;
+            FoldPath(folded);
+            ShowModuleRow(path, folded);
+            path = std::move(folded);
         }
         return FormatToString(kDllLineRoom, L"Загрузка %s (base: 0x%X, process: 0x%X, thread: 0x%X)", path,
                               info.lpBaseOfDll, event.dwProcessId, event.dwThreadId);
@@ -275,14 +377,20 @@ private:
 
     std::wstring OnDllUnloaded(const DEBUG_EVENT& event) {
         const void* base = event.u.UnloadDll.lpBaseOfDll;
-        if (ProcessRecord* record = Find(event.dwProcessId))
+        if (ProcessRecord* record = Find(event.dwProcessId)) {
             record->symbols.ModuleUnloaded(reinterpret_cast<DWORD64>(base));
+            record->initWatch.DllUnloaded(base);
+        }
         // The entry recorded last for the address: distinct DLLs loaded one after
         // another at the same address (copies of one file) each name themselves.
         std::wstring path;
         auto recorded = std::find_if(unloadTable_.rbegin(), unloadTable_.rend(),
                                      [&](const UnloadEntry& entry) { return entry.base == Low32(base); });
         if (recorded != unloadTable_.rend()) path = recorded->path;
+        // The debuggee may write or delete the file as soon as it runs on: the
+        // reader must be done with it (with every file, when it is not known).
+        if (path.empty()) trace_.moduleFacts.WaitForAll();
+        else trace_.moduleFacts.Settle(path);
         FoldPath(path);
         return FormatToString(kDllLineRoom, L"Выгрузка %s (base: 0x%X, process: 0x%X, thread: 0x%X)", path, base,
                               event.dwProcessId, event.dwThreadId);
@@ -305,6 +413,8 @@ private:
     LaunchTrace& trace_;
     std::map<DWORD, ProcessRecord> processes_;
     std::vector<UnloadEntry> unloadTable_;
+    std::deque<PendingRow> pendingRows_;
+    ULONGLONG lastFill_ = 0;
     DWORD watchedProcessId_ = 0;
     DWORD status_ = DBG_CONTINUE;
 };
@@ -318,18 +428,25 @@ void LaunchTrace::RunDebugLoop() {
     UniqueHandle launchedProcess(launched.hProcess);
     UniqueHandle launchedThread(launched.hThread);
     WriteLogLine(FormatToString(kWatchLineRoom, L"Наблюдение за загрузкой процесса %s", targetPath));
-    FileFacts targetFacts(targetPath);
+    moduleFacts.Request(targetPath);
     modulePaths.push_back(targetPath);
-    // The chosen executable's row shows its directory as chosen, not folded.
-    AddModuleRow(ModuleRow(targetPath, targetFacts));
-
     EventLoop loop(*this);
+    // The chosen executable's row shows its directory as chosen, not folded.
+    loop.ShowModuleRow(targetPath, targetPath);
+
     loop.Run();
     loop.DetachSurvivors();
+    // A stopped run writes nothing more; the trace's end paints what it showed.
+    if (RunStopRequested()) return;
+    loop.FillAllRows();
+    // From here on the report shows the files as they are now.
+    moduleFacts.RunEnded();
     PaintViews();
     WriteLogLine(L"Отладка завершена");
     WriteDesktopHeapInfo();
     WriteAppInitDlls();
     WriteProcessInventory();
     WriteLoadedModules();
+    WriteVerdict();
+    PaintViews();
 }

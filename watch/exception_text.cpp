@@ -68,7 +68,7 @@ HANDLE SymbolSession::Started() {
         // The debuggee's own handle: its modules, not Korvane's, name its addresses.
         if (!symInitialize(process_, nullptr, TRUE)) return nullptr;
         handler_.reset(process_);
-        registered_ = loaded_;  // the start found every module loaded so far itself
+        KeepModulesTheStartRegistered();
     }
     Synchronise();
     return handler_.get();
@@ -82,7 +82,18 @@ void SymbolSession::ModuleUnloaded(DWORD64 base) {
     loaded_.erase(base);
 }
 
-// Tells the handler of the DLLs unloaded and loaded since the last lookup.
+// The start registers the modules loaded so far itself; one it could not
+// register (its file unreadable at that moment) is registered by Synchronise.
+void SymbolSession::KeepModulesTheStartRegistered() {
+    static auto symGetModuleBase = Dbghelp<decltype(SymGetModuleBase64)>("SymGetModuleBase64");
+    registered_.clear();
+    for (const auto& [base, path] : loaded_) {
+        if (symGetModuleBase && symGetModuleBase(handler_.get(), base) == base) registered_.emplace(base, path);
+    }
+}
+
+// Tells the handler of the DLLs unloaded and loaded since the last lookup; a
+// DLL it refused (its file could not be read) is offered again next time.
 void SymbolSession::Synchronise() {
     static auto symLoadModule = Dbghelp<decltype(SymLoadModuleExW)>("SymLoadModuleExW");
     static auto symUnloadModule = Dbghelp<decltype(SymUnloadModule64)>("SymUnloadModule64");
@@ -98,8 +109,12 @@ void SymbolSession::Synchronise() {
     for (const auto& [base, path] : loaded_) {
         if (registered_.count(base)) continue;
         // By name only: the event's file handle was closed right after its event.
-        if (symLoadModule) symLoadModule(handler_.get(), nullptr, path.c_str(), nullptr, base, 0, nullptr, 0);
-        registered_.emplace(base, path);
+        // A module the handler already knows gives 0 with no error.
+        if (!symLoadModule) continue;
+        SetLastError(ERROR_SUCCESS);
+        if (symLoadModule(handler_.get(), nullptr, path.c_str(), nullptr, base, 0, nullptr, 0) ||
+            GetLastError() == ERROR_SUCCESS)
+            registered_.emplace(base, path);
     }
 }
 

@@ -23,7 +23,8 @@ using UniqueSymbolHandler = UniqueResource<SymbolHandlerTraits>;
 // or more), so it starts at the first lookup. It then follows the process's
 // DLL loads and unloads, brought up to date before each lookup (registering a
 // module costs milliseconds, lookups are rare), so that a lookup gives what a
-// fresh start would give at that moment.
+// fresh start would give at that moment; a module the handler refused once is
+// offered again at the next lookup.
 class SymbolSession {
 public:
     explicit SymbolSession(HANDLE process = nullptr) : process_(process) {}
@@ -35,6 +36,7 @@ public:
     void ModuleUnloaded(DWORD64 base);
 
 private:
+    void KeepModulesTheStartRegistered();
     void Synchronise();
 
     HANDLE process_;

@@ -19,6 +19,16 @@ wchar_t AsciiUpper(wchar_t c) {
     return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
 }
 
+bool IsAsciiLetter(wchar_t c) {
+    return AsciiUpper(c) >= L'A' && AsciiUpper(c) <= L'Z';
+}
+
+// "X:\..." after the DOS-device prefix: the only local form that has a drive
+// letter. Other DOS-device names (a volume's "Volume{GUID}\...") have none.
+bool IsDriveLetterPath(std::wstring_view name) {
+    return name.size() >= 3 && IsAsciiLetter(name[0]) && name[1] == L':' && name[2] == L'\\';
+}
+
 // Only A to Z are folded: device names are ASCII, and that is all the system promises.
 bool StartsWithIgnoringAsciiCase(std::wstring_view text, std::wstring_view prefix) {
     if (text.size() < prefix.size()) return false;
@@ -52,7 +62,8 @@ std::vector<DriveDevice> SystemDriveDevices() {
 std::wstring DrivePathFromMappedName(std::wstring_view mapped, const std::vector<DriveDevice>& drives) {
     // Wine names every mapped file in the DOS-device form; Windows uses it for some volumes.
     if (mapped.starts_with(kDosUncPrefix)) return Joined(L"\\\\", mapped.substr(kDosUncPrefix.size()));
-    if (mapped.starts_with(kDosDevicePrefix)) return Joined(L"", mapped.substr(kDosDevicePrefix.size()));
+    if (mapped.starts_with(kDosDevicePrefix) && IsDriveLetterPath(mapped.substr(kDosDevicePrefix.size())))
+        return Joined(L"", mapped.substr(kDosDevicePrefix.size()));
     for (const DriveDevice& drive : drives) {
         std::size_t n = drive.device.size();
         // The backslash right after the device keeps HarddiskVolume1 from matching HarddiskVolume10.

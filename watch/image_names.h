@@ -18,7 +18,8 @@ std::vector<DriveDevice> SystemDriveDevices();
 // Turns a mapped-file name into a drive-letter path: "\??\C:\x" gives "C:\x",
 // "\??\UNC\server\share\x" gives "\\server\share\x", and a "\Device\..." name
 // whose device is one of the drives (followed by a backslash, letters A-Z
-// compared without case) gives that drive. Anything else is kept as it is.
+// compared without case) gives that drive. Anything else is kept as it is,
+// other "\??\" names too ("\??\Volume{GUID}\x": a volume without a drive letter).
 // The result holds at most 259 characters.
 std::wstring DrivePathFromMappedName(std::wstring_view mapped, const std::vector<DriveDevice>& drives);
 

@@ -2,17 +2,14 @@
 // empty views, and the privilege switched off at destruction.
 #include "watch/launch_trace.h"
 
-#include <commctrl.h>
-
 #include "diag/privilege.h"
 
 LaunchTrace::LaunchTrace(std::wstring targetPathIn, HWND listViewIn, HWND treeViewIn)
     : targetPath(std::move(targetPathIn)), listView(listViewIn), treeView(treeViewIn) {
     OpenLog();
     SetDebugPrivilege(PrivilegeSwitch::On);
-    if (listView) SendMessageW(listView, LVM_DELETEALLITEMS, 0, 0);
-    if (treeView) SendMessageW(treeView, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
-    liveViews = LiveViewState{};
+    liveViews = OpenViewChannel(listView, treeView);
+    ClearViews();
     modulePaths.clear();
     runningImagePaths.clear();
     runningImageFacts.clear();
@@ -20,5 +17,7 @@ LaunchTrace::LaunchTrace(std::wstring targetPathIn, HWND listViewIn, HWND treeVi
 }
 
 LaunchTrace::~LaunchTrace() {
+    // Also when the run ends through an exception: views never stay held.
+    PaintViews();
     SetDebugPrivilege(PrivilegeSwitch::Off);
 }

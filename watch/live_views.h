@@ -1,18 +1,13 @@
-// What the live views keep between the lines of one run.
+// The channel through which a run's changes reach the live views: a queue in
+// Korvane's own memory that the run's thread fills and the views' thread
+// drains (watch/live_views.cpp).
 #pragma once
 #include <windows.h>
-#include <commctrl.h>
 
-#include <map>
+#include <memory>
 
-struct LiveViewState {
-    // The top-level item of each thread id: items are only ever added during a
-    // run, so this is exactly the first top-level item carrying that id.
-    std::map<DWORD, HTREEITEM> threadItems;
-    // Views whose drawing is held back until the next paint (WM_SETREDRAW off).
-    bool treeHeld = false;
-    bool listHeld = false;
-    // When the views were last painted, and what that paint cost (GetTickCount64 ms).
-    ULONGLONG lastPaint = 0;
-    ULONGLONG paintCost = 0;
-};
+class ViewChannel;
+
+// The channel of these views (the same one for every run shown in them); null
+// when there are no views.
+std::shared_ptr<ViewChannel> OpenViewChannel(HWND listView, HWND treeView);

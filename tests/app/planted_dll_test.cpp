@@ -1,7 +1,7 @@
 // Korvane cannot be made to run someone else's code: copies of dbghelp.dll and
 // version.dll planted beside zar.exe are never loaded, even when the DLL search
 // is told to prefer them, while a program that imports them the ordinary way
-// does load them.
+// does load them; a notepad.exe planted there is never started for the log.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -90,6 +90,18 @@ TEST(PlantedDlls, KorvaneNeverLoadsCopiesPlantedBesideItDuringAWholeRun) {
     EXPECT_TRUE(versioned) << "no version facts were read for kernel32.dll";
     EXPECT_FALSE(Exists(folder + L"version.dll.loaded"));
     EXPECT_FALSE(Exists(folder + L"dbghelp.dll.loaded"));
+}
+
+TEST(PlantedPrograms, NotepadPlantedBesideKorvaneIsNeverStartedForTheLog) {
+    std::wstring folder = MakeTempFolder(L"planted_notepad");
+    ASSERT_TRUE(CopyFileW(ZarUnderTestPath().c_str(), (folder + L"zar.exe").c_str(), FALSE));
+    // Writes notepad.exe.mode beside itself when it runs.
+    ASSERT_TRUE(CopyFileW(TargetPath(L"error_mode_probe.exe").c_str(), (folder + L"notepad.exe").c_str(), FALSE));
+    ZarWindow zar(folder + L"zar.exe");
+    ASSERT_TRUE(zar.Started());
+    ASSERT_TRUE(zar.ChooseFile(TargetPath(L"trace_basic.exe")));
+    EXPECT_NE(nullptr, zar.WaitForLogInNotepad()) << "the system's Notepad did not show the log";
+    EXPECT_FALSE(Exists(folder + L"notepad.exe.mode")) << "the planted notepad.exe ran";
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/handles.h"
+#include "tests/support/hostile_runs.h"
 #include "tests/support/report_listener.h"
 #include "tests/support/test_files.h"
 #include "tests/support/window_driver.h"
@@ -25,6 +26,9 @@ constexpr DWORD kUploadArrivalTimeoutMs = 20000;
 constexpr DWORD kNoUploadWaitMs = 2000;
 constexpr DWORD kMenuRedrawTimeoutMs = 5000;
 constexpr DWORD kRepaintAfterNotepadMs = 1500;
+constexpr DWORD kForeignAnswerTimeoutMs = 2000;
+constexpr DWORD kStormUnderwayTimeoutMs = 60000;
+constexpr DWORD kDetachedFinishTimeoutMs = 120000;
 
 // window_target.exe waits while this event exists and is not signalled.
 constexpr wchar_t kHoldEventName[] = L"KorvaneWindowTestHold";
@@ -220,6 +224,86 @@ TEST(WindowRun, FileCommandStartsNothingWhileARunIsActive) {
     HWND dialog = zar.OpenFileDialog();
     ASSERT_NE(nullptr, dialog);
     EXPECT_TRUE(zar.CancelDialog(dialog));
+}
+
+std::wstring ZarLogPath() {
+    return ZarUnderTestPath().substr(0, ZarUnderTestPath().find_last_of(L'\\') + 1) + L"zar.log";
+}
+
+// What any program on the desktop can send to zar.exe's windows: every
+// private message number with values that are no address of Korvane's, and
+// the window property under which the views once kept their procedure.
+void SendForeignMessages(const ZarWindow& zar) {
+    const LPARAM values[] = {0x1, static_cast<LPARAM>(0x4141414141414141), -1};
+    for (HWND view : {zar.ListView(), zar.TreeView()})
+        SetPropW(view, L"Korvane.ControlProc", reinterpret_cast<HANDLE>(values[1]));
+    for (HWND window : {zar.MainWindow(), zar.ListView(), zar.TreeView()}) {
+        for (UINT message = WM_APP; message < WM_APP + 0x100; ++message) {
+            for (LPARAM value : values) {
+                DWORD_PTR answer = 0;
+                SendMessageTimeoutW(window, message, static_cast<WPARAM>(value), value, SMTO_NORMAL,
+                                    kForeignAnswerTimeoutMs, &answer);
+                PostMessageW(window, message, static_cast<WPARAM>(value), value);
+            }
+        }
+    }
+}
+
+TEST(WindowRun, MessagesFromOtherProgramsNeitherCrashNorSteerARun) {
+    UniqueHandle hold(CreateEventW(nullptr, TRUE, FALSE, kHoldEventName));
+    ASSERT_TRUE(hold);
+    ZarWindow zar;
+    ASSERT_TRUE(zar.Started());
+    ASSERT_TRUE(zar.ChooseFile(FullPath(TargetPath(L"window_target.exe"))));
+    ASSERT_TRUE(WaitForTreeLine(zar, L"window_target: worker", kHeldRunStartTimeoutMs));
+
+    SendForeignMessages(zar);
+    ASSERT_EQ(WAIT_TIMEOUT, WaitForSingleObject(zar.Process(), 0)) << "zar.exe ended";
+    EXPECT_TRUE(WaitForFileItemDrawn(zar, false)) << "Файл was offered again during the run";
+    zar.PostCommand(32771);
+    EXPECT_EQ(nullptr, zar.WaitForOwnWindow(L"#32770", L"Выбор файла", kRefusedDialogWaitMs)) << "a second run";
+
+    SetEvent(hold.get());
+    ASSERT_NE(nullptr, zar.WaitForLogInNotepad());
+    zar.CloseOwnNotepads();
+    std::vector<std::wstring> lines = ReadLogLines(ZarLogPath());
+    std::size_t last = FindLine(lines, L"Получена отладочная информация: window_target: last");
+    std::size_t end = FindLine(lines, L"Отладка завершена", last);
+    EXPECT_LT(FindLine(lines, L"Загруженные модули:", end), lines.size()) << "the log is not complete";
+    EXPECT_TRUE(TreeMentions(zar.Tree(), L"window_target: last")) << "the views stopped following the run";
+}
+
+TEST(WindowRun, ExitDuringAStormEndsCleanlyAndTheWatchedProgramRunsOnToItsEnd) {
+    constexpr int kStrings = 300000;
+    constexpr int kRepeats = 3;
+    const std::wstring target = HostileCopy(L"strings", std::to_wstring(kStrings));
+    for (int repeat = 0; repeat < kRepeats; ++repeat) {
+        SCOPED_TRACE(testing::Message() << "repeat " << repeat);
+        ForgetCounts(target);
+        DeleteFileW(ZarLogPath().c_str());
+        ZarWindow zar;
+        ASSERT_TRUE(zar.Started());
+        ASSERT_TRUE(zar.ChooseFile(target));
+        bool underway = false;
+        for (DWORD waited = 0; !underway && waited < kStormUnderwayTimeoutMs; waited += kPollMs) {
+            Sleep(kPollMs);
+            std::vector<std::wstring> lines = ReadLogLines(ZarLogPath());
+            underway = FindLine(lines, L"Получена отладочная информация: hostile string 500") < lines.size();
+        }
+        ASSERT_TRUE(underway) << "the storm did not start";
+        zar.PostCommand(105);
+        DWORD exitCode = 1;
+        ASSERT_TRUE(zar.WaitForExit(kProcessExitTimeoutMs, exitCode));
+        EXPECT_EQ(0u, exitCode) << "zar.exe did not end cleanly";
+        // Let go, not frozen and not killed: it sends the rest of its strings and ends by itself.
+        bool finished = false;
+        for (DWORD waited = 0; !finished && waited < kDetachedFinishTimeoutMs; waited += kPollMs) {
+            finished = ReadCounts(target).count("strings") > 0;
+            if (!finished) Sleep(kPollMs);
+        }
+        ASSERT_TRUE(finished) << "the watched program did not run on to its end";
+        EXPECT_EQ(kStrings, ReadCounts(target)["strings"]);
+    }
 }
 
 TEST(WindowRun, CancellingTheDialogLeavesTheViewsAsTheyWere) {

@@ -1,5 +1,7 @@
-// The Windows-1251 conversion of the log and the upload, and the log stream's bytes.
+// The Windows-1251 conversion of the log and the upload, and the log stream's bytes
+// (never written through a name planted as a link to another file).
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "base/log_stream.h"
 #include "base/text_1251.h"
@@ -45,6 +47,21 @@ TEST(LogStream, OpeningTruncatesTheEarlierLog) {
     log.WriteLine(L"new");
     log.Close();
     EXPECT_EQ("new\r\n", ReadFileBytes(path));
+}
+
+TEST(LogStream, HardLinkPlantedAsTheLogLeavesItsOtherFileUntouched) {
+    const std::wstring folder = MakeTempFolder(L"planted log link");
+    const std::wstring victim = folder + L"precious.txt";
+    const std::wstring log = folder + L"zar.log";
+    WriteFileBytes(victim, "not the log\r\n");
+    ASSERT_TRUE(CreateHardLinkW(log.c_str(), victim.c_str(), nullptr)) << GetLastError();
+    {
+        LogStream stream;
+        ASSERT_TRUE(stream.Open(log));
+        stream.WriteLine(L"Korvane v1.0.2 by Ardelan");
+    }
+    EXPECT_EQ("not the log\r\n", ReadFileBytes(victim));
+    EXPECT_EQ("Korvane v1.0.2 by Ardelan\r\n", ReadFileBytes(log));
 }
 
 }  // namespace

@@ -28,7 +28,8 @@ const std::wstring kDebugString = L"Получена отладочная инф
 const std::wstring kStringLine = kDebugString + L" ";
 
 // The run ended, and its log holds title, watch line, the events ending with an
-// exit, "Отладка завершена", the machine description and one row per module path.
+// exit, "Отладка завершена", the machine description, one row per module path
+// and the verdict.
 void ExpectCompleteLog(const TimedRun& timed, const std::wstring& target) {
     ASSERT_TRUE(timed.ended) << "the debug loop did not end";
     const auto& lines = timed.run.lines;
@@ -44,7 +45,9 @@ void ExpectCompleteLog(const TimedRun& timed, const std::wstring& target) {
     std::size_t total = FindLine(lines, L"Total Working Set: ", processes);
     std::size_t modules = FindLine(lines, L"Загруженные модули:", total);
     ASSERT_LT(modules, lines.size()) << "a closing section is missing";
-    EXPECT_EQ(modules + 3 + timed.run.modulePaths.size(), lines.size()) << "one row per module path ends the log";
+    std::size_t verdict = FindLine(lines, L"Диагноз:", modules);
+    EXPECT_EQ(modules + 4 + timed.run.modulePaths.size(), verdict) << "one row per module path, an empty line, the verdict";
+    EXPECT_LT(verdict + 1, lines.size());
     EXPECT_LT(timed.peakWorkingSet, kPeakWorkingSetLimit);
 }
 

@@ -53,6 +53,36 @@ TEST(FileFactsVersion, LaterTranslationWinsAndEarlierKeepsItsOwnKeys) {
     EXPECT_EQ(L"", facts.VersionValue(FileFacts::kVersionKeyCount));
 }
 
+TEST(FileFactsVersion, LyingVersionResourcesGiveEmptyTextsForWhatCannotBeRead) {
+    const std::wstring folder = MakeTempFolder(L"lying versions");
+    const std::wstring beyond = CraftedVersionDll(folder, L"translation_beyond.dll", VersionLie::TranslationBeyondBlock);
+    const std::wstring lying = CraftedVersionDll(folder, L"lying_string.dll", VersionLie::StringLengthBeyondNode);
+    const std::wstring cut = CraftedVersionDll(folder, L"table_cut.dll", VersionLie::TableEndsInsideHeader);
+    ASSERT_FALSE(beyond.empty() || lying.empty() || cut.empty());
+    {
+        SCOPED_TRACE("translation list longer than its block: its whole entries are read");
+        FileFacts facts(beyond);
+        EXPECT_EQ(L"ООО Корване", facts.CompanyText());
+        EXPECT_EQ(L"Проба сведений о модуле", facts.DescriptionText());
+        EXPECT_EQ(L"5.6.7.8", facts.ProductVersionText());
+    }
+    {
+        SCOPED_TRACE("a value longer than its node: empty, the Russian table read last");
+        FileFacts facts(lying);
+        EXPECT_EQ(L"", facts.CompanyText());
+        EXPECT_EQ(L"Проба сведений о модуле", facts.DescriptionText());
+        EXPECT_EQ(L"5.6.7.8", facts.ProductVersionText());
+        EXPECT_NE(L"", facts.SizeText());
+    }
+    {
+        SCOPED_TRACE("a table that ends inside its last value's header: that value is not read");
+        FileFacts facts(cut);
+        EXPECT_EQ(L"", facts.VersionValue(kAuthor));
+        EXPECT_EQ(L"ООО Корване", facts.CompanyText());
+        EXPECT_EQ(L"Only the English table has comments", facts.VersionValue(kComments));
+    }
+}
+
 TEST(FileFactsVersion, StringTablesWithoutTranslationTableGiveNothing) {
     FileFacts facts(TargetPath(L"fact_no_translation.dll"));
     ExpectAllVersionValuesEmpty(facts);

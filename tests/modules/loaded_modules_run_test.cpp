@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "modules/fold_path.h"
+#include "tests/support/modules_files.h"
 #include "tests/support/test_files.h"
 #include "tests/support/watch_runs.h"
 
@@ -11,12 +13,13 @@ namespace {
 
 constexpr std::size_t kLegendAndRule = 2;
 
-// The rows of the section: the lines after its heading, legend and rule.
+// The rows of the section: the lines after its heading, legend and rule, up
+// to the empty line before the verdict.
 std::vector<std::wstring> ModuleRows(const std::vector<std::wstring>& lines) {
     std::size_t heading = FindLine(lines, L"Загруженные модули:");
     if (heading + kLegendAndRule >= lines.size()) return {};
-    return std::vector<std::wstring>(lines.begin() + static_cast<std::ptrdiff_t>(heading + kLegendAndRule + 1),
-                                     lines.end());
+    auto first = lines.begin() + static_cast<std::ptrdiff_t>(heading + kLegendAndRule + 1);
+    return std::vector<std::wstring>(first, std::find(first, lines.end(), L""));
 }
 
 std::wstring PathOfRow(const std::wstring& row) {
@@ -61,3 +64,31 @@ TEST(LoadedModulesRun, RowsFollowTheRunTargetTwiceReloadedDllOnceChildAfterIt) {
 }
 
 }  // namespace
+
+TEST(LoadedModulesRun, DllsWithLyingVersionResourcesAreLoadedAndShowWhatCanBeRead) {
+    const std::wstring folder = MakeTempFolder(L"lying versions run");
+    const std::wstring target = folder + L"loads_folder_dlls.exe";
+    ASSERT_TRUE(CopyFileW(TargetPath(L"loads_folder_dlls.exe").c_str(), target.c_str(), FALSE));
+    const std::wstring beyond = CraftedVersionDll(folder, L"translation_beyond.dll", VersionLie::TranslationBeyondBlock);
+    const std::wstring lying = CraftedVersionDll(folder, L"lying_string.dll", VersionLie::StringLengthBeyondNode);
+    const std::wstring cut = CraftedVersionDll(folder, L"table_cut.dll", VersionLie::TableEndsInsideHeader);
+    ASSERT_FALSE(beyond.empty() || lying.empty() || cut.empty());
+
+    WatchRun run = RunHeadless(target);
+    EXPECT_EQ(3u, run.lastExitCode) << "the target loaded all three";
+    ASSERT_LT(FindLine(run.lines, L"Отладка завершена"), run.lines.size());
+    std::vector<std::wstring> rows = ModuleRows(run.lines);
+    auto rowOf = [&](const std::wstring& path) {
+        auto found = std::find_if(rows.begin(), rows.end(), [&](const std::wstring& row) { return PathOfRow(row) == path; });
+        return found == rows.end() ? std::wstring() : *found;
+    };
+    for (const std::wstring& dll : {beyond, lying, cut}) {
+        std::wstring shown = dll;
+        FoldPath(shown);
+        EXPECT_LT(FindLine(run.lines, L"Загрузка " + shown + L" (base: 0x"), run.lines.size()) << "load line";
+        EXPECT_NE(std::wstring::npos, rowOf(dll).find(L"; 5.6.7.8; ")) << testing::PrintToString(rowOf(dll));
+    }
+    EXPECT_TRUE(rowOf(beyond).ends_with(L"] - Проба сведений о модуле - ООО Корване"));
+    EXPECT_TRUE(rowOf(lying).ends_with(L"] - Проба сведений о модуле - ")) << testing::PrintToString(rowOf(lying));
+    EXPECT_TRUE(rowOf(cut).ends_with(L"] - Проба сведений о модуле - ООО Корване"));
+}

@@ -100,7 +100,7 @@ TEST(UploadReport, WholeRunPostsWhatItsLogSays) {
     std::vector<std::wstring> rows = Block(log, L"Загруженные модули:");
     ASSERT_GE(rows.size(), 3u);
     rows.erase(rows.begin(), rows.begin() + 3);  // heading, legend, rule
-    const std::vector<std::wstring> modules = Entries(body, L"&modules=", L"");
+    const std::vector<std::wstring> modules = Entries(body, L"&modules=", L"&verdict=");
     ASSERT_EQ(rows.size(), modules.size());
     ASSERT_FALSE(rows.empty());
     for (std::size_t i = 0; i < rows.size(); ++i) {

@@ -16,3 +16,13 @@ bool SetCreatedAndModified(const std::wstring& path, const FILETIME& created, co
 std::wstring CopyWithKnownTimes(const std::wstring& source, const std::wstring& folder, const std::wstring& name);
 // The shell's text of a CSIDL folder, or empty.
 std::wstring ShellFolder(int csidl);
+
+// How a crafted copy of fact_two_languages.dll lies in its version resource.
+enum class VersionLie {
+    TranslationBeyondBlock,  // the translation list claims 65,532 bytes
+    StringLengthBeyondNode,  // the Russian CompanyName claims 32,767 characters and has no NUL
+    TableEndsInsideHeader,   // the Russian table's length ends inside the header of its last value
+};
+// Writes fact_two_languages.dll with its version resource patched that way into
+// the folder under the name; its full path, or empty when the file could not be made.
+std::wstring CraftedVersionDll(const std::wstring& folder, const std::wstring& name, VersionLie lie);

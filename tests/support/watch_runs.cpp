@@ -10,13 +10,16 @@ std::wstring WatchLogPath() {
     return TestProgramFolder() + L"zar.log";
 }
 
-WatchRun RunHeadless(const std::wstring& targetPath) {
+WatchRun RunHeadless(const std::wstring& targetPath, bool watchInitialisations) {
     WatchRun run;
     std::thread worker([&] {
         LaunchTrace trace(targetPath, nullptr, nullptr);
+        trace.watchInitialisations = watchInitialisations;
         trace.RunDebugLoop();
         run.lastExitCode = trace.lastExitCode;
         run.modulePaths = trace.modulePaths;
+        run.processOutcomes = trace.processOutcomes;
+        run.verdict = trace.verdict;
     });
     worker.join();
     run.logBytes = ReadFileBytes(WatchLogPath());

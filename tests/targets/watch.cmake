@@ -9,3 +9,8 @@ korvane_test_target(sleeps_then_exits SOURCES sleeps_then_exits.cpp)
 korvane_test_target(quick_exit SOURCES quick_exit.cpp)
 korvane_test_target(waits_then_marks SOURCES waits_then_marks.cpp)
 korvane_test_target(reload_elsewhere SOURCES reload_elsewhere.cpp)
+# A DLL whose file is away when its symbols are first asked for, and a target
+# that tells the error mode it was started with.
+korvane_test_target(symbols_retry SOURCES symbols_retry.cpp)
+add_dependencies(target_symbols_retry target_crash_helper)
+korvane_test_target(error_mode_probe SOURCES error_mode_probe.cpp)

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "tests/support/test_files.h"
 #include "tests/support/watch_runs.h"
@@ -229,4 +231,59 @@ TEST(DebugLoop, UnloadOfUnknownAddressLeavesTwoBlanks) {
     EXPECT_LT(first, run.lines.size());
     EXPECT_LT(second, run.lines.size()) << "the unload at the new address has an empty path";
     EXPECT_EQ(std::count(run.modulePaths.begin(), run.modulePaths.end(), helper), 1);
+}
+
+TEST(DebugLoop, DllWhoseSymbolsCouldNotBeReadOnceIsNamedAtTheNextLookup) {
+    WatchRun run = RunHeadless(TargetFullPath(L"symbols_retry.exe"));
+    // The handler was asked while the file was away, and again once it was back.
+    std::size_t away = FindLine(run.lines, kDebugString + L"symbols_retry: away");
+    std::size_t probe = FindLine(run.lines, L"Процесс сгенерировал исключение (0xE0000001)", away);
+    std::size_t back = FindLine(run.lines, kDebugString + L"symbols_retry: back", probe);
+    ASSERT_LT(back, run.lines.size());
+    auto crashes = LinesStartingWith(run.lines, L"Процесс сгенерировал исключение (0xC0000005)");
+    ASSERT_EQ(crashes.size(), 2u) << "first and second chance";
+    for (const std::wstring& line : crashes)
+        EXPECT_NE(line.find(L". Функция: CrashHelperWrite+0x"), std::wstring::npos) << testing::PrintToString(line);
+}
+
+// The error mode that error_mode_probe.exe wrote, or -1.
+long long ProbedErrorMode() {
+    std::string text = ReadFileBytes(TargetFullPath(L"error_mode_probe.exe") + L".mode");
+    return text.empty() ? -1 : std::stoll(text);
+}
+
+TEST(DebugLoop, TargetStartsWithTheErrorModeItWouldHaveWithoutKorvane) {
+    // A mode of the starter's own that a start which sets another would hide.
+    struct OwnErrorMode {
+        UINT previous = SetErrorMode(SEM_NOOPENFILEERRORBOX);
+        ~OwnErrorMode() { SetErrorMode(previous); }
+    } ownErrorMode;
+    const std::wstring probe = TargetFullPath(L"error_mode_probe.exe");
+    const std::wstring modeFile = probe + L".mode";
+    DeleteFileW(modeFile.c_str());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION plain = {};
+    std::wstring commandLine = probe;
+    ASSERT_TRUE(CreateProcessW(probe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &plain));
+    WaitForSingleObject(plain.hProcess, kParentFinishTimeoutMs);
+    CloseHandle(plain.hThread);
+    CloseHandle(plain.hProcess);
+    const long long alone = ProbedErrorMode();
+    ASSERT_GE(alone, 0) << "the plain start wrote no mode";
+    DeleteFileW(modeFile.c_str());
+    // The error mode is the whole program's: this thread watches it while the run's thread launches.
+    const UINT ownMode = GetErrorMode();
+    std::atomic<bool> runEnded{false};
+    std::atomic<bool> modeChanged{false};
+    std::thread watcher([&] {
+        while (!runEnded && !modeChanged) modeChanged = GetErrorMode() != ownMode;
+    });
+    WatchRun run = RunHeadless(probe);
+    runEnded = true;
+    watcher.join();
+    EXPECT_EQ(run.lastExitCode, 0u);
+    EXPECT_EQ(alone, ProbedErrorMode()) << "started under the debugger with another error mode";
+    EXPECT_FALSE(modeChanged) << "the run changed the error mode of the program that ran it";
 }

@@ -28,6 +28,14 @@ TEST(DrivePathFromMappedName, TurnsEachDeviceFormIntoItsDrivePath) {
         {L"\\Device\\HarddiskVolume7\\x.dll", L"\\Device\\HarddiskVolume7\\x.dll"},
         {L"\\Device\\Mup\\server\\share\\x.dll", L"\\Device\\Mup\\server\\share\\x.dll"},
         {L"\\Device\\HarddiskVolume1", L"\\Device\\HarddiskVolume1"},
+        // Only a drive letter or UNC follows the prefix in a rewritten name; a
+        // volume without a drive letter keeps its device form.
+        {L"\\??\\z:\\x.dll", L"z:\\x.dll"},
+        {L"\\??\\Volume{0b1f4c2e-9d3a-11e9-a1b2-806e6f6e6963}\\x.dll",
+         L"\\??\\Volume{0b1f4c2e-9d3a-11e9-a1b2-806e6f6e6963}\\x.dll"},
+        {L"\\??\\GLOBALROOT\\Device\\HarddiskVolume7\\x.dll", L"\\??\\GLOBALROOT\\Device\\HarddiskVolume7\\x.dll"},
+        {L"\\??\\C:", L"\\??\\C:"},
+        {L"\\??\\1:\\x.dll", L"\\??\\1:\\x.dll"},
     };
     for (const Case& c : cases) EXPECT_EQ(DrivePathFromMappedName(c.mapped, kDrives), c.expected);
 }

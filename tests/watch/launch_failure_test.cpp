@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <string>
 
+#include "app/error_reporter.h"
 #include "tests/support/test_files.h"
 #include "tests/support/watch_runs.h"
 #include "watch/launch_trace.h"
@@ -28,6 +29,23 @@ const bool kRunsMissingTarget = [] {
     LaunchTrace trace(MissingTargetPath(), nullptr, nullptr);
     trace.RunDebugLoop();
     ExitProcess(0xDEAD);
+}();
+
+constexpr wchar_t kGivenCodeSwitch[] = L"--korvane-report-given-code";
+
+// The name of a file that does not exist, found by asking the file system:
+// building it leaves ERROR_FILE_NOT_FOUND as the thread's last error.
+std::wstring OperationThatTouchesTheFileSystem() {
+    std::wstring missing = TestProgramFolder() + L"no such file";
+    GetFileAttributesW(missing.c_str());
+    return L"Opening " + missing;
+}
+
+// Started with that switch, this program fails an operation with
+// ERROR_ACCESS_DENIED and reports it.
+const bool kReportsGivenCode = [] {
+    if (!std::wcsstr(GetCommandLineW(), kGivenCodeSwitch)) return false;
+    ReportErrorAndExit(OperationThatTouchesTheFileSystem(), ERROR_ACCESS_DENIED);
 }();
 
 struct BoxSearch {
@@ -93,34 +111,54 @@ struct ChildProcess {
 
 }  // namespace
 
-TEST(LaunchFailure, MissingTargetShowsErrorBoxAndEndsWithItsCode) {
-    ASSERT_FALSE(kRunsMissingTarget);
-    DeleteFileW(WatchLogPath().c_str());
+// Runs this program with the switch, expects the box with that message, presses
+// OK and gives the exit code (0 when something failed on the way).
+DWORD ExpectBoxAndExitCode(const wchar_t* childSwitch, const std::wstring& expected) {
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" " + kMissingTargetSwitch;
+    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" " + childSwitch;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     ChildProcess child;
-    ASSERT_TRUE(CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child.info));
-
+    if (!CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child.info)) {
+        ADD_FAILURE() << "cannot start the child";
+        return 0;
+    }
     HWND box = WaitForErrorBox(child.info.dwProcessId);
-    ASSERT_NE(box, nullptr) << "no box captioned Error";
+    if (!box) {
+        ADD_FAILURE() << "no box captioned Error";
+        return 0;
+    }
     std::wstring message;
     EnumChildWindows(box, KeepLongestStatic, reinterpret_cast<LPARAM>(&message));
-    const std::wstring expected = L"Unable to create process failed with error 0x2: " + SystemText(ERROR_FILE_NOT_FOUND);
     // The static control may drop the system text's closing line break.
     EXPECT_EQ(message.substr(0, message.find_last_not_of(L"\r\n") + 1),
               expected.substr(0, expected.find_last_not_of(L"\r\n") + 1));
-
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-    ASSERT_EQ(WaitForSingleObject(child.info.hProcess, kChildExitTimeoutMs), WAIT_OBJECT_0);
+    if (WaitForSingleObject(child.info.hProcess, kChildExitTimeoutMs) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "the child did not end after OK";
+        return 0;
+    }
     DWORD exitCode = 0;
     GetExitCodeProcess(child.info.hProcess, &exitCode);
-    EXPECT_EQ(exitCode, 2u);
+    return exitCode;
+}
+
+TEST(LaunchFailure, MissingTargetShowsErrorBoxAndEndsWithItsCode) {
+    ASSERT_FALSE(kRunsMissingTarget);
+    DeleteFileW(WatchLogPath().c_str());
+    EXPECT_EQ(2u, ExpectBoxAndExitCode(kMissingTargetSwitch, L"Unable to create process failed with error 0x2: " +
+                                                                  SystemText(ERROR_FILE_NOT_FOUND)));
 
     std::vector<std::wstring> lines = ReadLogLines(WatchLogPath());
     ASSERT_FALSE(lines.empty()) << "the lines written before the box are kept";
     EXPECT_EQ(lines[0], L"Korvane v1.0.2 by Ardelan");
     EXPECT_EQ(FindLine(lines, L"Наблюдение за загрузкой процесса"), lines.size());
+}
+
+TEST(ErrorReporter, BoxAndExitCodeCarryTheCodeOfTheFailedCallNotTheLastErrorAfterIt) {
+    ASSERT_FALSE(kReportsGivenCode);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
+              ExpectBoxAndExitCode(kGivenCodeSwitch, OperationThatTouchesTheFileSystem() + L" failed with error 0x5: " +
+                                                         SystemText(ERROR_ACCESS_DENIED)));
 }

@@ -5,6 +5,7 @@
 
 #include <commctrl.h>
 
+#include <map>
 #include <string>
 
 #include "base/system_library.h"
@@ -94,6 +95,24 @@ TEST_F(LiveViews, ModuleRowsAreKeyedByFileNameWithoutCase) {
     EXPECT_EQ(CellText(1, 1), L"Z:\\targets");
 }
 
+TEST_F(LiveViews, VersionColumnsArriveForTheRowTheirModuleAddedAndOnlyOnce) {
+    LaunchTrace trace(L"C:\\Tools\\app.exe", listView_, treeView_);
+    trace.AddModuleRow({L"kernel32.dll", L"%SYSTEM%", L"", L"", L""});
+    trace.AddModuleRow({L"helper.dll", L"Z:\\targets", L"", L"", L""});
+    trace.FillModuleRows({{L"KERNEL32.DLL", L"D:\\other", L"2.0", L"Другой", L"Чужой"},
+                          {L"kernel32.dll", L"%SYSTEM%", L"10.0", L"Ядро", L"Microsoft"},
+                          {L"Kernel32.dll", L"%SYSTEM%", L"3.0", L"Второе написание", L""}});
+    ASSERT_EQ(RowCount(), 2);
+    EXPECT_EQ(CellText(0, 1), L"%SYSTEM%");
+    EXPECT_EQ(CellText(0, 2), L"10.0") << "the facts of the module that added the row, not those of its namesakes";
+    EXPECT_EQ(CellText(0, 3), L"Ядро");
+    EXPECT_EQ(CellText(0, 4), L"Microsoft");
+    EXPECT_EQ(CellText(1, 2), L"") << "a row whose facts have not arrived stays as it was shown";
+    trace.FillModuleRows({{L"helper.dll", L"Z:\\targets", L"1.2", L"Помощник", L""}});
+    EXPECT_EQ(CellText(1, 2), L"1.2");
+    EXPECT_EQ(CellText(1, 3), L"Помощник");
+}
+
 TEST_F(LiveViews, LinesAreGroupedUnderTheFirstLineOfTheirThread) {
     LaunchTrace trace(L"C:\\Tools\\app.exe", listView_, treeView_);
     trace.AddEventItem(0x10, L"Создан процесс A");
@@ -133,4 +152,94 @@ TEST_F(LiveViews, NewTraceEmptiesBothViews) {
     LaunchTrace second(L"C:\\Tools\\app.exe", listView_, treeView_);
     EXPECT_EQ(RowCount(), 0);
     EXPECT_EQ(Next(nullptr, TVGN_ROOT), nullptr);
+}
+
+namespace {
+
+// What a view was last told by WM_SETREDRAW, seen by a procedure placed under
+// everything the trace puts on the view.
+struct RedrawRecord {
+    WNDPROC control = nullptr;
+    bool drawing = true;
+};
+std::map<HWND, RedrawRecord> g_redraw;
+
+LRESULT CALLBACK RecordRedraw(HWND view, UINT message, WPARAM wParam, LPARAM lParam) {
+    RedrawRecord& record = g_redraw[view];
+    if (message == WM_SETREDRAW) record.drawing = wParam != FALSE;
+    return CallWindowProcW(record.control, view, message, wParam, lParam);
+}
+
+void RecordRedrawOf(HWND view) {
+    g_redraw[view].control =
+        reinterpret_cast<WNDPROC>(SetWindowLongPtrW(view, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordRedraw)));
+}
+
+}  // namespace
+
+TEST_F(LiveViews, TraceEndingBeforeItsRunPaintedLeavesBothViewsDrawing) {
+    RecordRedrawOf(listView_);
+    RecordRedrawOf(treeView_);
+    {
+        // As when the run leaves through an exception: no paint at its end. The
+        // second change of each view comes within the frame of the first, so it is held back.
+        LaunchTrace trace(L"C:\\Tools\\app.exe", listView_, treeView_);
+        trace.AddModuleRow({L"app.exe", L"C:\\Tools", L"", L"", L""});
+        trace.AddModuleRow({L"helper.dll", L"C:\\Tools", L"", L"", L""});
+        trace.AddEventItem(1, L"Создан процесс");
+        trace.AddEventItem(1, L"Загрузка helper.dll");
+    }
+    EXPECT_TRUE(g_redraw[listView_].drawing);
+    EXPECT_TRUE(g_redraw[treeView_].drawing);
+    EXPECT_EQ(RowCount(), 2);
+}
+
+namespace {
+
+constexpr int kRunChanges = 400;
+constexpr DWORD kRunThreadTimeoutMs = 60000;
+
+struct ViewRun {
+    HWND list;
+    HWND tree;
+};
+
+// A run's thread: rows and lines as a debug loop adds them, then the trace ends.
+DWORD WINAPI AddChangesFromARun(void* parameter) {
+    auto* views = static_cast<ViewRun*>(parameter);
+    LaunchTrace trace(L"C:\\Tools\\app.exe", views->list, views->tree);
+    for (int i = 0; i < kRunChanges; ++i) {
+        trace.AddModuleRow({L"m" + std::to_wstring(i) + L".dll", L"C:\\m", L"1.0", L"", L""});
+        trace.AddEventItem(0x10, L"line " + std::to_wstring(i));
+        if (i % 3 == 0) trace.AddEventItem(0x20, L"other " + std::to_wstring(i));
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST_F(LiveViews, ChangesFromTheRunsThreadAreShownInTheirOrder) {
+    ViewRun views = {listView_, treeView_};
+    HANDLE run = CreateThread(nullptr, 0, AddChangesFromARun, &views, 0, nullptr);
+    ASSERT_NE(run, nullptr);
+    // This thread serves the views, as the window's thread does.
+    ULONGLONG deadline = GetTickCount64() + kRunThreadTimeoutMs;
+    while (WaitForSingleObject(run, 0) == WAIT_TIMEOUT && GetTickCount64() < deadline) {
+        MsgWaitForMultipleObjects(1, &run, FALSE, 100, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+    ASSERT_EQ(WaitForSingleObject(run, 0), WAIT_OBJECT_0) << "the run's thread did not end";
+    CloseHandle(run);
+    ASSERT_EQ(RowCount(), kRunChanges);
+    for (int i = 0; i < kRunChanges; i += 37) EXPECT_EQ(CellText(i, 0), L"m" + std::to_wstring(i) + L".dll");
+    HTREEITEM first = Next(nullptr, TVGN_ROOT);
+    EXPECT_EQ(Text(first), L"line 0");
+    HTREEITEM child = Next(first, TVGN_CHILD);
+    for (int i = 1; i < kRunChanges; ++i, child = Next(child, TVGN_NEXT))
+        ASSERT_EQ(Text(child), L"line " + std::to_wstring(i)) << "line " << i;
+    EXPECT_EQ(child, nullptr);
+    HTREEITEM second = Next(first, TVGN_NEXT);
+    EXPECT_EQ(Text(second), L"other 0");
+    EXPECT_EQ(Text(Next(second, TVGN_CHILD)), L"other 3");
 }

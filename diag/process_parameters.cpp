@@ -1,0 +1,123 @@
+// Reads another process's parameters block through NtQueryInformationProcess
+// and ReadProcessMemory; every copy is bounded by our buffer and the process's.
+#include "diag/process_parameters.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr ULONG kProcessBasicInformation = 0;
+constexpr std::size_t kPebBytes = 712;
+constexpr std::size_t kPebProcessParameters = 0x20;
+constexpr std::size_t kParametersLength = 0x04;
+constexpr std::size_t kParametersFlags = 0x08;
+constexpr std::size_t kParametersEnvironment = 0x80;
+constexpr std::size_t kParametersEnvironmentSize = 0x3F0;  // since Windows Vista
+constexpr std::size_t kMaximumLengthAfterLength = 2;
+constexpr std::size_t kBufferAfterLength = 8;
+constexpr ULONG kParametersNormalized = 1;
+constexpr std::size_t kPageBytes = 4096;
+
+struct BasicInformation {
+    LONG exitStatus;
+    void* pebBaseAddress;
+    ULONG_PTR affinityMask;
+    LONG basePriority;
+    ULONG_PTR uniqueProcessId;
+    ULONG_PTR inheritedFromUniqueProcessId;
+};
+static_assert(sizeof(BasicInformation) == 48, "PROCESS_BASIC_INFORMATION on x64");
+
+using NtQueryInformationProcessFn = LONG NTAPI(HANDLE, ULONG, void*, ULONG, ULONG*);
+
+template <class T>
+T FieldAt(const ProcessParameters& parameters, std::size_t offset) {
+    T value;
+    std::memcpy(&value, parameters.head.data() + offset, sizeof(T));
+    return value;
+}
+
+// Looked up on every call, as ntdll might lack it.
+NtQueryInformationProcessFn* FindNtQueryInformationProcess() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (!ntdll) return nullptr;
+    return reinterpret_cast<NtQueryInformationProcessFn*>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationProcess")));
+}
+
+bool ReadRemote(HANDLE process, ULONG_PTR address, void* block, std::size_t bytes) {
+    SIZE_T read = 0;
+    return ReadProcessMemory(process, reinterpret_cast<const void*>(address), block, bytes, &read) != FALSE;
+}
+
+}  // namespace
+
+bool ReadProcessParameters(HANDLE process, ProcessParameters& parameters) {
+    NtQueryInformationProcessFn* queryInformation = FindNtQueryInformationProcess();
+    if (!queryInformation) return false;
+    BasicInformation basic = {};
+    if (queryInformation(process, kProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0) return false;
+    unsigned char peb[kPebBytes] = {};
+    if (!ReadRemote(process, reinterpret_cast<ULONG_PTR>(basic.pebBaseAddress), peb, sizeof(peb))) return false;
+    std::memcpy(&parameters.address, peb + kPebProcessParameters, sizeof(parameters.address));
+    return ReadRemote(process, parameters.address, parameters.head.data(), parameters.head.size());
+}
+
+RemoteText CountedString(const ProcessParameters& parameters, std::size_t stringField) {
+    RemoteText text;
+    text.claimedBytes = FieldAt<USHORT>(parameters, stringField);
+    text.bytes = std::min(FieldAt<USHORT>(parameters, stringField),
+                          FieldAt<USHORT>(parameters, stringField + kMaximumLengthAfterLength));
+    // A block that is not yet normalised holds offsets from its own start instead of addresses.
+    const ULONG_PTR buffer = FieldAt<ULONG_PTR>(parameters, stringField + kBufferAfterLength);
+    if (FieldAt<ULONG>(parameters, kParametersFlags) & kParametersNormalized) {
+        text.address = buffer;
+    } else if (buffer) {
+        text.address = parameters.address + buffer;
+    }
+    return text;
+}
+
+std::wstring ReadCountedString(HANDLE process, const ProcessParameters& parameters, std::size_t stringField,
+                               std::size_t maxChars) {
+    const RemoteText remote = CountedString(parameters, stringField);
+    std::wstring text(std::min(remote.bytes / sizeof(wchar_t), maxChars), L'\0');
+    if (text.empty() || !remote.address || !ReadRemote(process, remote.address, text.data(), text.size() * sizeof(wchar_t))) {
+        return {};
+    }
+    return text;
+}
+
+std::wstring ReadEnvironment(HANDLE process, const ProcessParameters& parameters, std::size_t maxChars) {
+    const ULONG_PTR address = FieldAt<ULONG_PTR>(parameters, kParametersEnvironment);
+    if (!address) return {};
+    std::size_t limitBytes = maxChars * sizeof(wchar_t);
+    ULONG_PTR recorded = 0;
+    if (FieldAt<ULONG>(parameters, kParametersLength) >= kParametersEnvironmentSize + sizeof(recorded) &&
+        ReadRemote(process, parameters.address + kParametersEnvironmentSize, &recorded, sizeof(recorded)) &&
+        recorded != 0) {
+        limitBytes = std::min<std::size_t>(limitBytes, recorded);
+    }
+    // Page by page, so that an unreadable page past the block ends the read
+    // instead of failing all of it.
+    std::vector<wchar_t> block;
+    std::size_t readBytes = 0;
+    while (readBytes < limitBytes) {
+        const ULONG_PTR at = address + readBytes;
+        const std::size_t chunk = std::min(kPageBytes - at % kPageBytes, limitBytes - readBytes) & ~std::size_t{1};
+        if (chunk == 0) break;
+        block.resize((readBytes + chunk) / sizeof(wchar_t));
+        if (!ReadRemote(process, at, reinterpret_cast<unsigned char*>(block.data()) + readBytes, chunk)) {
+            block.resize(readBytes / sizeof(wchar_t));
+            break;
+        }
+        const std::size_t scanFrom = std::max<std::size_t>(readBytes / sizeof(wchar_t), 1);
+        readBytes += chunk;
+        for (std::size_t i = scanFrom; i < block.size(); ++i) {
+            if (block[i] == L'\0' && block[i - 1] == L'\0') return std::wstring(block.data(), i + 1);
+        }
+    }
+    return std::wstring(block.data(), block.size());
+}

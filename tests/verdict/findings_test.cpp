@@ -1,0 +1,152 @@
+// The verdict's rules over plain records: which observations name a cause,
+// in which order, and how each finding is written in the log and the upload.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "verdict/findings.h"
+#include "verdict/verdict_text.h"
+
+namespace {
+
+constexpr std::uint32_t kAccessViolation = 0xC0000005;
+constexpr std::uint32_t kDllInitFailed = 0xC0000142;
+const std::wstring kUser32 = L"C:\\windows\\system32\\USER32.dll";
+const std::wstring kHook = L"C:\\tools\\hook.dll";
+
+struct Expected {
+    FindingKind kind;
+    std::wstring module;
+    std::optional<std::uint32_t> code;
+};
+
+void ExpectFindings(const std::vector<Finding>& found, const std::vector<Expected>& expected) {
+    ASSERT_EQ(expected.size(), found.size());
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        EXPECT_EQ(FindingKindName(expected[i].kind), FindingKindName(found[i].kind)) << "finding " << i;
+        EXPECT_EQ(expected[i].module, found[i].module) << "finding " << i;
+        EXPECT_EQ(expected[i].code, found[i].code) << "finding " << i;
+    }
+}
+
+ProcessOutcome Outcome(std::uint32_t exitCode, std::vector<DllInitRecord> inits,
+                       std::vector<UnhandledException> unhandled = {}, std::vector<ImportProblem> problems = {},
+                       std::uint32_t processId = 7) {
+    return {processId, L"C:\\app\\app.exe", exitCode, std::move(inits), std::move(unhandled), std::move(problems)};
+}
+
+DllInitRecord Init(std::wstring path, InitResult result, std::optional<std::uint32_t> exception = {}) {
+    return DllInitRecord{std::move(path), result, exception, false};
+}
+
+}  // namespace
+
+TEST(StartFailures, CauseComesBeforeWhatItExplainsAndAnExplainedExitIsNotRepeated) {
+    const MachineSettings smallHeap{L"other.dll, C:\\tools\\HOOK", 128};
+    struct Case {
+        const char* name;
+        ProcessOutcome process;
+        MachineSettings machine;
+        std::vector<Expected> expected;
+    };
+    const std::vector<Case> cases = {
+        {"user32 failing on a small desktop heap",
+         Outcome(kDllInitFailed, {Init(L"kernel32.dll", InitResult::Succeeded), Init(kUser32, InitResult::Failed)}),
+         smallHeap,
+         {{FindingKind::DesktopHeap, kUser32, kDllInitFailed}, {FindingKind::DllInitFailed, kUser32, kDllInitFailed}}},
+        {"user32 failing on a large desktop heap",
+         Outcome(kDllInitFailed, {Init(kUser32, InitResult::Failed)}),
+         {L"", std::nullopt},
+         {{FindingKind::DllInitFailed, kUser32, kDllInitFailed}}},
+        {"an AppInit_DLLs entry still initialising when the process ended",
+         Outcome(kAccessViolation, {Init(kHook, InitResult::Unfinished)}),
+         smallHeap,
+         {{FindingKind::DesktopHeap, kHook, kAccessViolation},
+          {FindingKind::DllInitUnfinished, kHook, kAccessViolation},
+          {FindingKind::AppInitDll, kHook, kAccessViolation}}},
+        {"an exception inside an initialisation that then succeeded, and the process ended well",
+         Outcome(0, {Init(kHook, InitResult::Succeeded, kAccessViolation)}),
+         smallHeap,
+         {}},
+        {"an exception inside an initialisation whose code the process ended with",
+         Outcome(kAccessViolation, {Init(L"C:\\app\\x.dll", InitResult::Succeeded, kAccessViolation)}),
+         {},
+         {{FindingKind::DllInitException, L"C:\\app\\x.dll", kAccessViolation}}},
+        {"a failed start whose initialisations could not be watched",
+         Outcome(kDllInitFailed, {Init(L"C:\\app\\x.dll", InitResult::Unknown)}),
+         {},
+         {{FindingKind::ExitStatus, L"C:\\app\\app.exe", kDllInitFailed}}},
+        {"an unhandled exception names its module; the exit with its code adds nothing",
+         Outcome(kAccessViolation, {}, {{kAccessViolation, L"C:\\app\\x.dll", L"Crash+0x7"}}),
+         {},
+         {{FindingKind::UnhandledException, L"C:\\app\\x.dll", kAccessViolation}}},
+        {"an import problem explains the loader's status",
+         Outcome(0xC0000135, {}, {}, {{ImportProblemKind::DllNotFound, L"gone.dll", L"C:\\app\\x.dll", L"", false}}),
+         {},
+         {{FindingKind::DllNotFound, L"gone.dll", 0xC0000135u}}},
+        {"an error exit that nothing explains; an exit code below the errors is none",
+         Outcome(0xC0000017, {}),
+         {},
+         {{FindingKind::ExitStatus, L"C:\\app\\app.exe", 0xC0000017u}}},
+        {"an ordinary exit code", Outcome(0x80000003, {}), {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExpectFindings(FindStartFailures({c.process}, c.machine), c.expected);
+    }
+}
+
+TEST(StartFailures, ProcessesAreToldInTheOrderTheyEnded) {
+    std::vector<ProcessOutcome> processes = {
+        Outcome(kDllInitFailed, {Init(L"C:\\app\\x.dll", InitResult::Failed)}, {}, {}, 0x20),
+        Outcome(0xC0000017, {}, {}, {}, 0x10),
+    };
+    std::vector<Finding> found = FindStartFailures(processes, {});
+    ASSERT_EQ(2u, found.size());
+    EXPECT_EQ(0x20u, found[0].processId);
+    EXPECT_EQ(0x10u, found[1].processId);
+}
+
+TEST(FindingTexts, EachKindNamesItsModuleProcessAndCodeInTheLogAndItsDetailInTheUpload) {
+    Finding notFound{FindingKind::DllNotFound, 0x2A, L"gone.dll", 0xC0000135};
+    notFound.importer = L"%APP%\\x.dll";
+    Finding noExport{FindingKind::ImportNotFound, 0x2A, L"%APP%\\x.dll", 0xC0000139};
+    noExport.importer = L"%APP%\\app.exe";
+    noExport.function = L"Missing";
+    noExport.delayLoad = true;
+    Finding crash{FindingKind::UnhandledException, 0x2A, L"%APP%\\x.dll", 0xC0000005};
+    crash.function = L"Crash+0x7";
+    Finding heap{FindingKind::DesktopHeap, 0x2A, L"%SYSTEM%\\user32.dll", 0xC0000142};
+    heap.desktopHeapKb = 128;
+    struct Case {
+        Finding finding;
+        std::wstring line;
+        std::wstring entry;
+    };
+    const std::vector<Case> cases = {
+        {notFound, L"Не найдена библиотека gone.dll, импортируемая модулем %APP%\\x.dll (процесс 0x2A, код 0xC0000135)",
+         L"dll_not_found;gone.dll;%APP%\\x.dll"},
+        {noExport,
+         L"В библиотеке %APP%\\x.dll нет функции Missing, импортируемой модулем %APP%\\app.exe с отложенной загрузкой "
+         L"(процесс 0x2A, код 0xC0000139)",
+         L"import_not_found;%APP%\\x.dll;Missing"},
+        {crash,
+         L"Необработанное исключение в %APP%\\x.dll: У процесса недостаточно прав для получения доступа к виртуальному "
+         L"адресу. Функция: Crash+0x7 (процесс 0x2A, код 0xC0000005)",
+         L"unhandled_exception;%APP%\\x.dll;0xC0000005"},
+        {heap,
+         L"Вероятная причина: Desktop Heap = 128 Кб недостаточно для инициализации библиотеки %SYSTEM%\\user32.dll "
+         L"(процесс 0x2A, код 0xC0000142)",
+         L"desktop_heap;%SYSTEM%\\user32.dll;0xC0000142"},
+        {{FindingKind::ExitStatus, 0x2A, L"%APP%\\app.exe", 0xC0000017},
+         L"Процесс %APP%\\app.exe завершился с ошибкой: Недостаточно памяти (процесс 0x2A, код 0xC0000017)",
+         L"exit_status;%APP%\\app.exe;0xC0000017"},
+        {{FindingKind::ExitStatus, 0x2A, L"", 0xC00000AA},
+         L"Процесс  завершился с ошибкой: Нет описания (процесс 0x2A, код 0xC00000AA)", L"exit_status;;0xC00000AA"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.line, FindingLine(c.finding));
+        EXPECT_EQ(c.entry, FindingUploadEntry(c.finding, ";"));
+    }
+}

@@ -1,0 +1,275 @@
+// Real debuggees under the real debug loop, headless: the verdict names why a
+// start failed, and watching the initialisations changes no event of the run.
+// Also, from the files built for them, the starts the loader refuses for a
+// missing export, an image of another machine and a delay-loaded DLL found
+// nowhere (Wine may start such programs where Windows would not).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <optional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/text_1251.h"
+#include "modules/fold_path.h"
+#include "modules/import_check.h"
+#include "tests/support/report_listener.h"
+#include "tests/support/test_files.h"
+#include "tests/support/watch_runs.h"
+#include "verdict/findings.h"
+#include "verdict/verdict_text.h"
+#include "watch/launch_trace.h"
+
+namespace {
+
+constexpr DWORD kRequestArrivalTimeoutMs = 20000;
+const std::wstring kDebugString = L"Получена отладочная информация: ";
+
+std::wstring TargetFullPath(const std::wstring& fileName) {
+    wchar_t full[MAX_PATH] = {};
+    GetFullPathNameW(TargetPath(fileName).c_str(), MAX_PATH, full, nullptr);
+    return full;
+}
+
+std::wstring Folded(std::wstring path) {
+    FoldPath(path);
+    return path;
+}
+
+// The event lines, from the first event to the watched process's exit, with
+// thread ids, process ids and load addresses blanked: they differ from run to
+// run. So does, under Wine, the folder a system DLL is named from: the system
+// folder or Wine's own install tree.
+std::vector<std::wstring> EventLines(const WatchRun& run) {
+    static const std::wregex varying(L"(base: |process: |thread: |id: |[Пп]оток )0x[0-9A-F]+");
+    static const std::wregex wineTree(L"[A-Z]:\\\\[^ ]*\\\\wine\\\\x86_64-windows\\\\");
+    std::size_t first = FindLine(run.lines, L"Наблюдение за загрузкой процесса ") + 1;
+    std::size_t end = FindLine(run.lines, L"Отладка завершена");
+    std::vector<std::wstring> events;
+    for (std::size_t i = first; i < end && i < run.lines.size(); ++i)
+        events.push_back(std::regex_replace(std::regex_replace(run.lines[i], varying, L"$1*"), wineTree, L"%SYSTEM%\\"));
+    return events;
+}
+
+// The verdict lines at the end of the log, after "Диагноз:"; also checks that
+// the section follows the last loaded-modules row after one empty line.
+std::vector<std::wstring> VerdictLines(const WatchRun& run) {
+    std::size_t modules = FindLine(run.lines, L"Загруженные модули:");
+    std::size_t heading = FindLine(run.lines, L"Диагноз:", modules);
+    EXPECT_LT(heading, run.lines.size());
+    if (heading >= run.lines.size() || heading < modules + 4) return {};
+    EXPECT_EQ(L"", run.lines[heading - 1]);
+    EXPECT_NE(std::wstring::npos, run.lines[heading - 2].find(L" - [")) << "a loaded-modules row before the verdict";
+    return {run.lines.begin() + static_cast<std::ptrdiff_t>(heading) + 1, run.lines.end()};
+}
+
+// The process id of the target, as its creation line gives it.
+std::wstring TargetProcessId(const WatchRun& run, const std::wstring& target) {
+    std::size_t created = FindLine(run.lines, L"Создан процесс " + target + L" (id: 0x");
+    if (created >= run.lines.size()) return {};
+    const std::wstring& line = run.lines[created];
+    std::size_t at = line.rfind(L"0x");
+    return line.substr(at, line.size() - at - 1);
+}
+
+std::wstring LowerText(std::wstring text) {
+    if (!text.empty()) CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+// The findings for a process that ended with the loader's status, its imports
+// checked on the files as they are.
+std::vector<Finding> FindingsForRefusedStart(const std::wstring& image, std::uint32_t status) {
+    ProcessOutcome process{0x40, image, status, {}, {}, {}};
+    process.importProblems = FindImportProblems(image, ReadLoaderSearch(GetCurrentProcess(), image));
+    return FindStartFailures({process}, {});
+}
+
+void ExpectSameEvents(const WatchRun& unwatched, const WatchRun& watched) {
+    std::vector<std::wstring> before = EventLines(unwatched);
+    std::vector<std::wstring> after = EventLines(watched);
+    ASSERT_FALSE(before.empty());
+    ASSERT_EQ(before.size(), after.size()) << "the watch added or removed event lines";
+    for (std::size_t i = 0; i < before.size(); ++i) EXPECT_EQ(before[i], after[i]) << "event line " << i;
+}
+
+}  // namespace
+
+TEST(VerdictRun, ImportedDllRefusingItsInitialisationIsNamedAndTheEventsStayThoseOfARunWithoutTheWatch) {
+    const std::wstring target = TargetFullPath(L"imports_init_fails.exe");
+    const std::wstring dll = Folded(TargetFullPath(L"init_fails.dll"));
+    WatchRun unwatched = RunHeadless(target, false);
+    WatchRun watched = RunHeadless(target);
+    ExpectSameEvents(unwatched, watched);
+    EXPECT_EQ(0xC0000142u, watched.lastExitCode);
+
+    ASSERT_EQ(1u, watched.verdict.size());
+    EXPECT_EQ(FindingKind::DllInitFailed, watched.verdict[0].kind);
+    EXPECT_EQ(dll, watched.verdict[0].module);
+    EXPECT_EQ((std::vector<std::wstring>{L"Библиотека " + dll + L" не инициализирована: DllMain вернула FALSE (процесс " +
+                                         TargetProcessId(watched, target) + L", код 0xC0000142)"}),
+              VerdictLines(watched));
+    // Without the watch only the exit status is left to tell.
+    ASSERT_EQ(1u, unwatched.verdict.size());
+    EXPECT_EQ(FindingKind::ExitStatus, unwatched.verdict[0].kind);
+    EXPECT_EQ((std::vector<std::wstring>{L"Процесс " + Folded(target) +
+                                         L" завершился с ошибкой: Ошибка инициализации библиотеки DLL (процесс " +
+                                         TargetProcessId(unwatched, target) + L", код 0xC0000142)"}),
+              VerdictLines(unwatched));
+}
+
+TEST(VerdictRun, DllRefusingItsInitialisationUnderLoadLibraryIsNamedWhileTheProgramRunsOnAndExitsZero) {
+    const std::wstring target = TargetFullPath(L"loads_init_fails.exe");
+    WatchRun run = RunHeadless(target);
+    EXPECT_EQ(0u, run.lastExitCode);
+    EXPECT_LT(FindLine(run.lines, kDebugString + L"loads_init_fails: not loaded, error 1114"), run.lines.size());
+    ASSERT_EQ(1u, run.verdict.size()) << "no exit status finding for an exit with 0";
+    EXPECT_EQ(FindingKind::DllInitFailed, run.verdict[0].kind);
+    EXPECT_EQ(Folded(TargetFullPath(L"init_fails.dll")), run.verdict[0].module);
+    EXPECT_EQ(0xC0000142u, run.verdict[0].code.value_or(0));
+}
+
+TEST(VerdictRun, AccessViolationInsideDllMainIsThatDllsWithItsCode) {
+    const std::wstring target = TargetFullPath(L"imports_init_crashes.exe");
+    const std::wstring dll = Folded(TargetFullPath(L"init_crashes.dll"));
+    WatchRun unwatched = RunHeadless(target, false);
+    WatchRun watched = RunHeadless(target);
+    ExpectSameEvents(unwatched, watched);
+    ASSERT_FALSE(watched.verdict.empty());
+    EXPECT_EQ(FindingKind::DllInitException, watched.verdict[0].kind);
+    EXPECT_EQ(dll, watched.verdict[0].module);
+    EXPECT_EQ(0xC0000005u, watched.verdict[0].code.value_or(0));
+    std::vector<std::wstring> lines = VerdictLines(watched);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(L"Библиотека " + dll +
+                  L" вызвала исключение при инициализации: У процесса недостаточно прав для получения доступа к "
+                  L"виртуальному адресу (процесс " +
+                  TargetProcessId(watched, target) + L", код 0xC0000005)",
+              lines[0]);
+    for (const Finding& finding : watched.verdict)
+        EXPECT_NE(FindingKind::ExitStatus, finding.kind) << "the exit code is the exception's, already named";
+}
+
+TEST(VerdictRun, DebuggeesOwnHardwareBreakpointSurvivesTheWatchAndItsSingleStepIsLoggedAsBefore) {
+    const std::wstring target = TargetFullPath(L"own_breakpoint.exe");
+    WatchRun unwatched = RunHeadless(target, false);
+    WatchRun watched = RunHeadless(target);
+    ExpectSameEvents(unwatched, watched);
+    EXPECT_EQ(0u, watched.lastExitCode) << "15: its handler never saw the step; 14: its debug registers changed";
+    std::size_t kept = FindLine(watched.lines, kDebugString + L"own_breakpoint: debug registers kept");
+    std::size_t step = FindLine(watched.lines,
+                                L"Процесс сгенерировал исключение (0x80000004). Подан сигнал о выполнении очередной команды",
+                                kept);
+    std::size_t caught = FindLine(watched.lines, kDebugString + L"own_breakpoint: own single step caught", step);
+    EXPECT_LT(caught, watched.lines.size()) << "its breakpoint's exception, then its own handler's string";
+    EXPECT_EQ(1u, LinesStartingWith(watched.lines, L"Процесс сгенерировал исключение (0x80000004)").size());
+    EXPECT_TRUE(watched.verdict.empty());
+    // Beside the debuggee's Dr0 the watch still read the DLL's result.
+    ASSERT_EQ(1u, watched.processOutcomes.size());
+    const std::vector<DllInitRecord>& inits = watched.processOutcomes[0].inits;
+    ASSERT_FALSE(inits.empty());
+    EXPECT_EQ(TargetFullPath(L"plain_helper.dll"), inits.back().path);
+    EXPECT_EQ(InitResult::Succeeded, inits.back().result);
+}
+
+TEST(VerdictRun, InitialisationInsideAnotherOnTheSameThreadGivesBothResults) {
+    WatchRun run = RunHeadless(TargetFullPath(L"imports_nested_init.exe"));
+    EXPECT_EQ(0u, run.lastExitCode);
+    ASSERT_EQ(1u, run.processOutcomes.size());
+    std::vector<std::pair<std::wstring, InitResult>> results;
+    for (const DllInitRecord& init : run.processOutcomes[0].inits) {
+        if (init.path.find(L"\\tests\\targets\\") != std::wstring::npos) results.emplace_back(init.path, init.result);
+    }
+    EXPECT_EQ((std::vector<std::pair<std::wstring, InitResult>>{
+                  {TargetFullPath(L"nested_init.dll"), InitResult::Succeeded},
+                  {TargetFullPath(L"init_fails.dll"), InitResult::Failed}}),
+              results) << "in the order they began";
+    ASSERT_EQ(1u, run.verdict.size());
+    EXPECT_EQ(Folded(TargetFullPath(L"init_fails.dll")), run.verdict[0].module);
+}
+
+TEST(VerdictRun, UploadCarriesTheFindingsAfterTheModulesAndAStartWithoutThemSaysSo) {
+    struct Case {
+        std::wstring target;
+        std::string verdictPiece;
+        std::vector<std::wstring> verdictLines;
+    };
+    const std::wstring dll = Folded(TargetFullPath(L"init_fails.dll"));
+    const std::vector<Case> cases = {
+        {TargetFullPath(L"starts_fine.exe"), "", {L"Ошибок запуска не обнаружено"}},
+        {TargetFullPath(L"imports_init_fails.exe"), "&verdict=dll_init_failed;" + ToCp1251(dll) + ";0xC0000142\n", {}},
+    };
+    for (const Case& c : cases) {
+        LoopbackListener listener(KORVANE_TEST_REPORT_PORT);
+        ASSERT_TRUE(listener.Listening());
+        DWORD exitCode = 1;
+        std::thread worker([&] {
+            LaunchTrace trace(c.target, nullptr, nullptr);
+            trace.RunDebugLoop();
+            exitCode = trace.lastExitCode;
+            trace.log.Close();
+            trace.UploadReport();
+        });
+        worker.join();
+        std::optional<ReceivedRequest> request = listener.WaitForRequest(kRequestArrivalTimeoutMs);
+        ASSERT_TRUE(request.has_value());
+        const std::string& body = request->body;
+        std::size_t verdict = std::min(body.find("&verdict="), body.size());
+        EXPECT_EQ(c.verdictPiece, body.substr(verdict)) << "the last piece, none without findings";
+        EXPECT_LT(body.rfind("&modules="), verdict);
+        EXPECT_EQ('\n', body[verdict - 1]) << "after the last module entry";
+        if (exitCode == 0) {
+            WatchRun run;
+            run.lines = ReadLogLines(WatchLogPath());
+            EXPECT_EQ(c.verdictLines, VerdictLines(run));
+        }
+    }
+}
+
+TEST(VerdictImports, DllImportingOneFoundNowhereNamesTheMissingOneAndItsImporter) {
+    const std::wstring target = TargetFullPath(L"imports_missing_dll.exe");
+    WatchRun run = RunHeadless(target);
+    EXPECT_EQ(0xC0000135u, run.lastExitCode);
+    ASSERT_EQ(1u, run.verdict.size()) << "the missing DLL explains the exit status";
+    const Finding& finding = run.verdict[0];
+    EXPECT_EQ(FindingKind::DllNotFound, finding.kind);
+    EXPECT_EQ(L"imports_absent.dll", LowerText(finding.module));
+    EXPECT_EQ(Folded(TargetFullPath(L"imports_chain.dll")), finding.importer);
+    std::size_t heading = FindLine(run.lines, L"Диагноз:");
+    ASSERT_LT(heading + 1, run.lines.size());
+    EXPECT_EQ(FindingLine(finding), run.lines[heading + 1]);
+    EXPECT_NE(std::wstring::npos, run.lines[heading + 1].find(L"импортируемая модулем " + finding.importer + L" ("));
+    EXPECT_EQ(L"dll_not_found;" + finding.module + L";" + finding.importer, FindingUploadEntry(finding, ";"));
+}
+
+TEST(VerdictImports, MissingExportWrongMachineAndMissingDelayLoadedDllAreNamedFromTheFiles) {
+    const std::wstring lacking = TargetFullPath(L"imports_lacking.exe");
+    std::vector<Finding> missing = FindingsForRefusedStart(lacking, 0xC0000139);
+    std::vector<std::wstring> functions;
+    for (const Finding& finding : missing) {
+        EXPECT_EQ(FindingKind::ImportNotFound, finding.kind);
+        EXPECT_EQ(LowerText(TargetFullPath(L"imports_lacking.dll")), LowerText(finding.module));
+        EXPECT_EQ(LowerText(lacking), LowerText(finding.importer));
+        functions.push_back(finding.function);
+    }
+    EXPECT_EQ((std::vector<std::wstring>{L"#7", L"LackingGone"}), functions) << "in table order; no exit status";
+
+    const std::wstring wrongMachine = TargetFullPath(L"imports_wrong_machine.exe");
+    std::vector<Finding> foreign = FindingsForRefusedStart(wrongMachine, 0xC000007B);
+    ASSERT_EQ(1u, foreign.size());
+    EXPECT_EQ(FindingKind::BadImageFormat, foreign[0].kind);
+    EXPECT_EQ(LowerText(TargetFullPath(L"imports_machine.dll")), LowerText(foreign[0].module));
+    EXPECT_EQ(L"Модуль " + foreign[0].module + L" собран для другой платформы, чем процесс (процесс 0x40, код 0xC000007B)",
+              FindingLine(foreign[0]));
+
+    const std::wstring delayLoads = TargetFullPath(L"imports_delay_missing.exe");
+    std::vector<Finding> delayed = FindingsForRefusedStart(delayLoads, 0xC0000135);
+    ASSERT_EQ(1u, delayed.size());
+    EXPECT_TRUE(delayed[0].delayLoad);
+    EXPECT_EQ(L"Не найдена библиотека imports_delay_absent.dll, импортируемая модулем " + delayed[0].importer +
+                  L" с отложенной загрузкой (процесс 0x40, код 0xC0000135)",
+              FindingLine(delayed[0]));
+}

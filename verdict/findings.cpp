@@ -1,0 +1,123 @@
+// The rules of the verdict: which observations of a process name a cause of its
+// failed start, and in which order they are told.
+#include "verdict/findings.h"
+
+#include <algorithm>
+#include <set>
+#include <string_view>
+
+#include "modules/fold_path.h"
+
+namespace {
+
+constexpr std::uint32_t kDllNotFound = 0xC0000135;
+constexpr std::uint32_t kEntryPointNotFound = 0xC0000139;
+constexpr std::uint32_t kOrdinalNotFound = 0xC0000138;
+constexpr std::uint32_t kInvalidImageFormat = 0xC000007B;
+constexpr std::uint32_t kDllInitFailed = 0xC0000142;
+constexpr std::uint32_t kFirstErrorStatus = 0xC0000000;
+
+std::wstring LowerFileName(const std::wstring& path) {
+    std::size_t slash = path.find_last_of(L"\\/");
+    return LowerForFolding(slash == std::wstring::npos ? path : path.substr(slash + 1));
+}
+
+// The entries of an AppInit_DLLs value (blanks or commas between them).
+std::vector<std::wstring> AppInitDllNames(const std::wstring& value) {
+    std::vector<std::wstring> names;
+    std::size_t at = 0;
+    while ((at = value.find_first_not_of(L" ,\t", at)) != std::wstring::npos) {
+        std::size_t end = value.find_first_of(L" ,\t", at);
+        names.push_back(value.substr(at, end - at));  // to the end when no separator follows
+        at = end;
+    }
+    return names;
+}
+
+bool IsAppInitDll(const std::wstring& path, const std::vector<std::wstring>& appInitNames) {
+    std::wstring name = LowerFileName(path);
+    return std::any_of(appInitNames.begin(), appInitNames.end(), [&](const std::wstring& entry) {
+        std::wstring entryName = LowerFileName(entry);
+        // An entry may leave out the extension, as LoadLibrary allows.
+        if (entryName.find(L'.') == std::wstring::npos) entryName += L".dll";
+        return entryName == name;
+    });
+}
+
+// The finding a DLL's initialisation gives, if any. An exception raised inside
+// it counts only when it mattered: the initialisation did not succeed, the
+// exception went unhandled, or the process ended with its code; an exception
+// the DLL handled itself before succeeding is no cause.
+std::optional<Finding> InitFinding(const ProcessOutcome& process, const DllInitRecord& init) {
+    Finding finding{FindingKind::DllInitFailed, process.processId, init.path};
+    if (init.exceptionCode && (init.result != InitResult::Succeeded || init.exceptionUnhandled ||
+                               process.exitCode == *init.exceptionCode)) {
+        finding.kind = FindingKind::DllInitException;
+        finding.code = init.exceptionCode;
+    } else if (init.result == InitResult::Failed) {
+        finding.code = kDllInitFailed;
+    } else if (init.result == InitResult::Unfinished) {
+        finding.kind = FindingKind::DllInitUnfinished;
+        finding.code = process.exitCode;
+    } else {
+        return std::nullopt;
+    }
+    return finding;
+}
+
+Finding ImportFinding(const ProcessOutcome& process, const ImportProblem& problem) {
+    FindingKind kind = problem.kind == ImportProblemKind::DllNotFound      ? FindingKind::DllNotFound
+                       : problem.kind == ImportProblemKind::ImportNotFound ? FindingKind::ImportNotFound
+                                                                           : FindingKind::BadImageFormat;
+    Finding finding{kind, process.processId, problem.module, process.exitCode};
+    finding.importer = problem.importer;
+    finding.function = problem.function;
+    finding.delayLoad = problem.delayLoad;
+    return finding;
+}
+
+void AddProcessFindings(const ProcessOutcome& process, const MachineSettings& machine,
+                        const std::vector<std::wstring>& appInitNames, std::vector<Finding>& findings) {
+    std::set<std::uint32_t> explained;
+    for (const DllInitRecord& init : process.inits) {
+        std::optional<Finding> failure = InitFinding(process, init);
+        if (!failure) continue;
+        bool appInit = IsAppInitDll(init.path, appInitNames);
+        if (machine.smallDesktopHeapKb && (appInit || LowerFileName(init.path) == L"user32.dll")) {
+            Finding heap{FindingKind::DesktopHeap, process.processId, init.path, failure->code};
+            heap.desktopHeapKb = *machine.smallDesktopHeapKb;
+            findings.push_back(heap);
+        }
+        findings.push_back(*failure);
+        if (appInit) findings.push_back({FindingKind::AppInitDll, process.processId, init.path, failure->code});
+        // A start that an initialisation broke is what the loader reports as 0xC0000142.
+        explained.insert(failure->code.value_or(0));
+        explained.insert(kDllInitFailed);
+    }
+    for (const ImportProblem& problem : process.importProblems) {
+        findings.push_back(ImportFinding(process, problem));
+        explained.insert(process.exitCode);
+    }
+    for (const UnhandledException& exception : process.unhandled) {
+        Finding finding{FindingKind::UnhandledException, process.processId, exception.modulePath, exception.code};
+        finding.function = exception.function;
+        findings.push_back(finding);
+        explained.insert(exception.code);
+    }
+    if (process.exitCode >= kFirstErrorStatus && !explained.count(process.exitCode))
+        findings.push_back({FindingKind::ExitStatus, process.processId, process.imagePath, process.exitCode});
+}
+
+}  // namespace
+
+bool IsImportFailureStatus(std::uint32_t exitCode) {
+    return exitCode == kDllNotFound || exitCode == kEntryPointNotFound || exitCode == kOrdinalNotFound ||
+           exitCode == kInvalidImageFormat;
+}
+
+std::vector<Finding> FindStartFailures(const std::vector<ProcessOutcome>& processes, const MachineSettings& machine) {
+    std::vector<std::wstring> appInitNames = AppInitDllNames(machine.appInitDlls);
+    std::vector<Finding> findings;
+    for (const ProcessOutcome& process : processes) AddProcessFindings(process, machine, appInitNames, findings);
+    return findings;
+}

@@ -1,0 +1,42 @@
+// The verdict section: written after the loaded-modules section, so that every
+// line before it keeps its place, and shown as one more item of the tree view.
+#include "diag/registry_checks.h"
+#include "modules/fold_path.h"
+#include "verdict/findings.h"
+#include "verdict/verdict_text.h"
+#include "watch/launch_trace.h"
+
+namespace {
+
+constexpr wchar_t kHeading[] = L"Диагноз:";
+constexpr wchar_t kTreeHeading[] = L"Диагноз: ";
+constexpr wchar_t kNoFindings[] = L"Ошибок запуска не обнаружено";
+// No thread has id 0: the verdict's item stands apart from every thread's.
+constexpr DWORD kVerdictTreeThread = 0;
+
+}  // namespace
+
+void LaunchTrace::WriteVerdict() {
+    MachineSettings machine{ReadAppInitDlls(), SmallDesktopHeapKb(ReadSubSystemsWindows())};
+    verdict = FindStartFailures(processOutcomes, machine);
+    for (Finding& finding : verdict) {
+        FoldPath(finding.module);
+        FoldPath(finding.importer);
+    }
+    WriteLogLine(L"");
+    WriteLogLine(kHeading);
+    if (verdict.empty()) {
+        WriteLogLine(kNoFindings);
+        AddEventItem(kVerdictTreeThread, std::wstring(kTreeHeading) + kNoFindings);
+        RevealEventItem(kVerdictTreeThread);
+        return;
+    }
+    AddEventItem(kVerdictTreeThread, kTreeHeading + FindingLine(verdict.front()));
+    for (const Finding& finding : verdict) {
+        std::wstring line = FindingLine(finding);
+        WriteLogLine(line);
+        AddEventItem(kVerdictTreeThread, line);
+    }
+    // The run's answer is seen without scrolling to it.
+    RevealEventItem(kVerdictTreeThread);
+}

@@ -1,0 +1,139 @@
+// The verdict's texts: the exit status table and the line and upload entry of each finding.
+#include "verdict/verdict_text.h"
+
+#include "base/format_bounded.h"
+#include "watch/exception_text.h"
+
+namespace {
+
+constexpr std::size_t kLineRoom = 2000;
+constexpr std::size_t kCodeRoom = 16;
+
+struct StatusRow {
+    std::uint32_t code;
+    const wchar_t* description;
+};
+
+// The statuses a program's start most often ends with.
+constexpr StatusRow kStatusRows[] = {
+    {0xC0000005, L"Нарушение доступа к памяти"},
+    {0xC0000006, L"Ошибка чтения страницы памяти с диска"},
+    {0xC0000017, L"Недостаточно памяти"},
+    {0xC0000018, L"Адрес загрузки модуля занят"},
+    {0xC000001D, L"Недопустимая команда процессора"},
+    {0xC0000022, L"Доступ запрещён"},
+    {0xC0000034, L"Объект не найден"},
+    {0xC000003A, L"Путь к объекту не найден"},
+    {0xC000007B, L"Неверный формат исполняемого файла: модуль собран для другой платформы или повреждён"},
+    {0xC0000094, L"Деление целого числа на ноль"},
+    {0xC0000096, L"Привилегированная команда процессора"},
+    {0xC00000FD, L"Переполнение стека"},
+    {0xC000012F, L"Файл не является исполняемым модулем Windows"},
+    {0xC0000135, L"Не найдена необходимая библиотека DLL"},
+    {0xC0000138, L"В библиотеке DLL не найден импортируемый порядковый номер"},
+    {0xC0000139, L"В библиотеке DLL не найдена импортируемая функция"},
+    {0xC000013A, L"Приложение прервано нажатием Ctrl+C"},
+    {0xC0000142, L"Ошибка инициализации библиотеки DLL"},
+    {0xC0000143, L"Отсутствует системный файл"},
+    {0xC0000145, L"Ошибка инициализации приложения"},
+    {0xC0000374, L"Повреждение кучи"},
+    {0xC0000409, L"Переполнение буфера в стеке"},
+    {0xC0000428, L"Цифровая подпись файла недействительна"},
+    {0xC0000602, L"Аварийное завершение по требованию программы (fail fast)"},
+    {0xC0150002, L"Ошибка конфигурации side-by-side (манифест приложения)"},
+};
+
+std::wstring CodeText(std::uint32_t code) {
+    return FormatToString(kCodeRoom, L"0x%X", code);
+}
+
+// "(процесс 0x%X, код 0x%X)", which ends every line.
+std::wstring Tail(const Finding& finding) {
+    if (!finding.code) return FormatToString(kLineRoom, L"(процесс 0x%X)", finding.processId);
+    return FormatToString(kLineRoom, L"(процесс 0x%X, код 0x%X)", finding.processId, *finding.code);
+}
+
+// "imported by": the participle agrees with the missing library or function.
+std::wstring ImportedBy(const Finding& finding, std::wstring_view participle) {
+    return FormatToString(kLineRoom, finding.delayLoad ? L"%s модулем %s с отложенной загрузкой" : L"%s модулем %s",
+                          participle, finding.importer);
+}
+
+std::wstring UnhandledLine(const Finding& finding) {
+    std::wstring_view where = finding.module.empty() ? std::wstring_view(L"неизвестном модуле") : finding.module;
+    std::wstring line = FormatToString(kLineRoom, L"Необработанное исключение в %s: %s", where,
+                                       ExceptionDescription(finding.code.value_or(0)));
+    if (!finding.function.empty()) line = FormatToString(kLineRoom, L"%s. Функция: %s", line, finding.function);
+    return line;
+}
+
+std::wstring Statement(const Finding& finding) {
+    switch (finding.kind) {
+    case FindingKind::DllInitFailed:
+        return FormatToString(kLineRoom, L"Библиотека %s не инициализирована: DllMain вернула FALSE", finding.module);
+    case FindingKind::DllInitException:
+        return FormatToString(kLineRoom, L"Библиотека %s вызвала исключение при инициализации: %s", finding.module,
+                              ExceptionDescription(finding.code.value_or(0)));
+    case FindingKind::DllInitUnfinished:
+        return FormatToString(kLineRoom, L"Процесс завершился во время инициализации библиотеки %s", finding.module);
+    case FindingKind::DllNotFound:
+        return FormatToString(kLineRoom, L"Не найдена библиотека %s, %s", finding.module,
+                              ImportedBy(finding, L"импортируемая"));
+    case FindingKind::ImportNotFound:
+        return FormatToString(kLineRoom, L"В библиотеке %s нет функции %s, %s", finding.module, finding.function,
+                              ImportedBy(finding, L"импортируемой"));
+    case FindingKind::BadImageFormat:
+        return FormatToString(kLineRoom, L"Модуль %s собран для другой платформы, чем процесс", finding.module);
+    case FindingKind::UnhandledException:
+        return UnhandledLine(finding);
+    case FindingKind::ExitStatus:
+        return FormatToString(kLineRoom, L"Процесс %s завершился с ошибкой: %s", finding.module,
+                              ExitStatusDescription(finding.code.value_or(0)));
+    case FindingKind::DesktopHeap:
+        return FormatToString(kLineRoom,
+                              L"Вероятная причина: Desktop Heap = %d Кб недостаточно для инициализации библиотеки %s",
+                              finding.desktopHeapKb, finding.module);
+    case FindingKind::AppInitDll:
+        return FormatToString(kLineRoom, L"Библиотека %s загружена из списка AppInit_DLLs", finding.module);
+    }
+    return {};
+}
+
+}  // namespace
+
+std::wstring_view ExitStatusDescription(std::uint32_t code) {
+    for (const StatusRow& row : kStatusRows) {
+        if (row.code == code) return row.description;
+    }
+    return L"Нет описания";
+}
+
+std::string_view FindingKindName(FindingKind kind) {
+    switch (kind) {
+    case FindingKind::DllInitFailed: return "dll_init_failed";
+    case FindingKind::DllInitException: return "dll_init_exception";
+    case FindingKind::DllInitUnfinished: return "dll_init_unfinished";
+    case FindingKind::DllNotFound: return "dll_not_found";
+    case FindingKind::ImportNotFound: return "import_not_found";
+    case FindingKind::BadImageFormat: return "bad_image_format";
+    case FindingKind::UnhandledException: return "unhandled_exception";
+    case FindingKind::ExitStatus: return "exit_status";
+    case FindingKind::DesktopHeap: return "desktop_heap";
+    case FindingKind::AppInitDll: return "appinit_dll";
+    }
+    return {};
+}
+
+std::wstring FindingLine(const Finding& finding) {
+    return FormatToString(kLineRoom, L"%s %s", Statement(finding), Tail(finding));
+}
+
+std::wstring FindingUploadEntry(const Finding& finding, std::string_view separator) {
+    std::wstring detail = finding.kind == FindingKind::DllNotFound      ? finding.importer
+                          : finding.kind == FindingKind::ImportNotFound ? finding.function
+                          : finding.code                                ? CodeText(*finding.code)
+                                                                        : std::wstring();
+    std::wstring between(separator.begin(), separator.end());
+    std::string_view kind = FindingKindName(finding.kind);
+    return std::wstring(kind.begin(), kind.end()) + between + finding.module + between + detail;
+}

@@ -1,0 +1,21 @@
+// How the verdict speaks: the Russian line of each finding, its upload entry,
+// and the descriptions of the exit statuses a failed start ends with.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "verdict/findings.h"
+
+// The description of an NTSTATUS exit code; "Нет описания" for codes outside the table.
+std::wstring_view ExitStatusDescription(std::uint32_t code);
+
+// kind in the upload's words: dll_init_failed, dll_not_found, ...
+std::string_view FindingKindName(FindingKind kind);
+
+// The log's (and the tree view's) line of a finding, its paths as they stand in it.
+std::wstring FindingLine(const Finding& finding);
+
+// "kind;module;detail" with the separator given: detail is the code as "0x%X",
+// the missing function for import_not_found, the importer for dll_not_found.
+std::wstring FindingUploadEntry(const Finding& finding, std::string_view separator);
