@@ -43,11 +43,13 @@ std::string BodyOf(const Report& report, bool withVerdict) {
     for (const FileEntry& entry : report.files) files.push_back(UploadLineOf(entry));
     for (const FileEntry& entry : report.modules) modules.push_back(UploadLineOf(entry));
     std::string body = BuildUploadBody(UploadLineOf(report.process), report.exitCode, report.os, files, modules);
-    if (withVerdict) {
-        body += "&verdict=";
-        for (const Finding& f : report.verdict)
-            body += EncodeWindows1251(f.kind + ";" + f.module + ";" + f.detail) + "\n";
-    }
+    std::vector<std::string> findings;
+    for (const Finding& f : report.verdict) findings.push_back(EncodeWindows1251(f.kind + ";" + f.module + ";" + f.detail));
+    if (!findings.empty() && withVerdict)
+        body += VerdictPiece(findings);
+    else if (withVerdict)
+        body += "&verdict=";  // zar.exe leaves the piece out then; an empty one is accepted too
+
     return EscapePlus(body);
 }
 
