@@ -61,6 +61,26 @@ bool OfAnotherProgram(const std::wstring& line) {
     return line.find(L"modules_tests.exe") == std::wstring::npos;
 }
 
+// Wine maps the loader's own DLLs now from the prefix's system folder, now
+// from its install tree (other files, other dates), whatever reads their facts:
+// their lines and entries are left out of the comparison.
+bool OfWinesLoaderDlls(const std::wstring& text) {
+    for (const wchar_t* name : {L"ntdll.dll", L"kernel32.dll", L"kernelbase.dll", L"msvcrt.dll"})
+        if (text.find(name) != std::wstring::npos) return true;
+    return false;
+}
+
+std::wstring WithoutWinesLoaderDlls(const std::wstring& entries) {
+    std::wstring kept;
+    for (std::size_t start = 0, end; start < entries.size(); start = end + 1) {
+        end = entries.find(L'\n', start);
+        if (end == std::wstring::npos) end = entries.size() - 1;
+        std::wstring entry = entries.substr(start, end + 1 - start);
+        if (!OfWinesLoaderDlls(entry)) kept += entry;
+    }
+    return kept;
+}
+
 std::vector<std::wstring> ComparableLog(const std::vector<std::wstring>& log) {
     std::vector<std::wstring> lines;
     bool inProcesses = false;
@@ -71,6 +91,7 @@ std::vector<std::wstring> ComparableLog(const std::vector<std::wstring>& log) {
         }
         if (line.rfind(L"Total Working Set:", 0) == 0) inProcesses = false;
         if (inProcesses && OfAnotherProgram(line)) continue;
+        if (OfWinesLoaderDlls(line)) continue;
         lines.push_back(WithoutRunNumbers(line));
     }
     return lines;
@@ -86,13 +107,14 @@ std::wstring ComparableBody(const std::wstring& body) {
         std::wstring entry = body.substr(start, end + 1 - start);
         if (entry.find(L"modules_tests.exe;") == 0) kept += entry;
     }
-    return kept + body.substr(modules);
+    return kept + WithoutWinesLoaderDlls(body.substr(modules));
 }
 
 // The DLL load lines of a run, without its numbers.
 std::vector<std::wstring> LoadLines(const Report& report) {
     std::vector<std::wstring> lines;
-    for (const std::wstring& line : LinesStartingWith(report.log, L"Загрузка ")) lines.push_back(WithoutRunNumbers(line));
+    for (const std::wstring& line : LinesStartingWith(report.log, L"Загрузка "))
+        if (!OfWinesLoaderDlls(line)) lines.push_back(WithoutRunNumbers(line));
     return lines;
 }
 

@@ -273,12 +273,15 @@ TEST(DebugLoop, TargetStartsWithTheErrorModeItWouldHaveWithoutKorvane) {
     const long long alone = ProbedErrorMode();
     ASSERT_GE(alone, 0) << "the plain start wrote no mode";
     DeleteFileW(modeFile.c_str());
-    // The error mode is the whole program's: this thread watches it while the run's thread launches.
+    // The error mode is the whole program's: this thread watches it while the run's thread launches,
+    // until the probe has written its mode (it runs only once the launch has returned). Later in the
+    // run the system's own calls may switch it for a moment (seen under Wine at the end of a run).
     const UINT ownMode = GetErrorMode();
     std::atomic<bool> runEnded{false};
     std::atomic<bool> modeChanged{false};
     std::thread watcher([&] {
-        while (!runEnded && !modeChanged) modeChanged = GetErrorMode() != ownMode;
+        while (!runEnded && !modeChanged && GetFileAttributesW(modeFile.c_str()) == INVALID_FILE_ATTRIBUTES)
+            modeChanged = GetErrorMode() != ownMode;
     });
     WatchRun run = RunHeadless(probe);
     runEnded = true;
