@@ -12,6 +12,10 @@
 #include "modules/upload_path_split.h"
 #include "modules/version_block.h"
 
+// Facts are read beside the running debuggee: a program that renames, replaces
+// or deletes its own module file meanwhile must not find it held by us.
+constexpr DWORD kShareEverything = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 namespace {
 
 constexpr const wchar_t* kVersionKeys[FileFacts::kVersionKeyCount] = {
@@ -66,7 +70,7 @@ void FileFacts::ReadVersionStrings() {
 }
 
 void FileFacts::ReadFileInformation() {
-    UniqueFile file(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    UniqueFile file(CreateFileW(path_.c_str(), GENERIC_READ, kShareEverything, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     info_ = BY_HANDLE_FILE_INFORMATION{};
     if (!file) return;

@@ -32,7 +32,12 @@ int wmain() {
     using WriteFn = void(volatile int*);
     auto write = reinterpret_cast<WriteFn*>(reinterpret_cast<void*>(GetProcAddress(helper, "CrashHelperWrite")));
     if (!write) return 3;
-    if (MoveFileExW(copy.c_str(), away.c_str(), MOVEFILE_REPLACE_EXISTING)) OutputDebugStringW(L"symbols_retry: away");
+    // The debugger's reader of module facts may hold the file for a moment.
+    for (int attempt = 0; attempt < 100; ++attempt, Sleep(10))
+        if (MoveFileExW(copy.c_str(), away.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            OutputDebugStringW(L"symbols_retry: away");
+            break;
+        }
     AddVectoredExceptionHandler(1, ContinueAfterProbe);
     RaiseException(kProbeException, 0, 0, nullptr);
     if (MoveFileExW(away.c_str(), copy.c_str(), MOVEFILE_REPLACE_EXISTING)) OutputDebugStringW(L"symbols_retry: back");
