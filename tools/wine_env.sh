@@ -1,6 +1,9 @@
 # Sourced by the tools: a private Wine prefix in the build folder, a Russian
 # system (code page 1251), no HTTP proxy, and a persistent booted Wine server;
-# with KORVANE_XVFB=1 also an Xvfb on a free display. korvane_wine_stop ends
+# with KORVANE_XVFB=1 also an Xvfb on a free display, whose windows Wine does
+# not leave to a window manager (there is none: Wine would wait 2 s for it each
+# time a window is hidden, a file dialog's closing included, and draws the
+# frames itself, as Windows does). korvane_wine_stop ends
 # what korvane_wine_start started. Helper output goes to /dev/null: the first
 # Wine process starts services that would otherwise hold our pipes open.
 
@@ -25,6 +28,11 @@ korvane_wine_start() {
     wineserver -p >/dev/null 2>&1 || true  # already running for this prefix is fine
     wine wineboot -i >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    if [ -n "$KORVANE_XVFB_PID" ]; then
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    else
+        wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1 || true
+    fi
 }
 
 korvane_wine_stop() {
