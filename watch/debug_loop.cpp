@@ -310,7 +310,7 @@ private:
         const EXCEPTION_RECORD& exception = event.u.Exception.ExceptionRecord;
         auto address = reinterpret_cast<DWORD64>(exception.ExceptionAddress);
         std::wstring function;
-        LookupSymbolName(address, function, record.symbols.Started());
+        LookupSymbolName(address, function, record.symbols.ReadyFor(address));
         record.unhandled.push_back({exception.ExceptionCode, record.initWatch.ModuleAt(address), function});
     }
 
@@ -322,6 +322,7 @@ private:
                              DllInitWatch(info.hProcess, trace_.watchInitialisations), {},
                              ReadLoaderSearch(info.hProcess, path)};
         record.initWatch.ImageMapped(info.lpBaseOfImage, path);
+        record.symbols.ModuleLoaded(path, reinterpret_cast<DWORD64>(info.lpBaseOfImage));
         processes_.insert_or_assign(event.dwProcessId, std::move(record));
         watchedProcessId_ = event.dwProcessId;
         return FormatToString(kProcessCreatedRoom, L"Создан процесс %s (id: 0x%X)", path, event.dwProcessId);

@@ -5,6 +5,7 @@
 #include <dbghelp.h>
 
 #include <cwchar>
+#include <iterator>
 #include <vector>
 
 #include "base/format_bounded.h"
@@ -58,19 +59,24 @@ void SymbolHandlerTraits::Close(HANDLE process) {
     if (symCleanup) symCleanup(process);
 }
 
+HANDLE SymbolSession::ReadyFor(DWORD64 address) {
+    if (!Started()) return nullptr;
+    ForgetUnloaded();
+    RegisterModuleAt(address);
+    return handler_.get();
+}
+
 HANDLE SymbolSession::Started() {
     if (!process_) return nullptr;
-    if (!handler_) {
-        static auto symSetOptions = Dbghelp<decltype(SymSetOptions)>("SymSetOptions");
-        static auto symInitialize = Dbghelp<decltype(SymInitializeW)>("SymInitializeW");
-        if (!symSetOptions || !symInitialize) return nullptr;
-        symSetOptions(kSymbolOptions);
-        // The debuggee's own handle: its modules, not Korvane's, name its addresses.
-        if (!symInitialize(process_, nullptr, TRUE)) return nullptr;
-        handler_.reset(process_);
-        KeepModulesTheStartRegistered();
-    }
-    Synchronise();
+    if (handler_) return handler_.get();
+    static auto symSetOptions = Dbghelp<decltype(SymSetOptions)>("SymSetOptions");
+    static auto symInitialize = Dbghelp<decltype(SymInitializeW)>("SymInitializeW");
+    if (!symSetOptions || !symInitialize) return nullptr;
+    symSetOptions(kSymbolOptions);
+    // The debuggee's own handle: its modules, not Korvane's, name its addresses.
+    if (!symInitialize(process_, nullptr, FALSE)) return nullptr;
+    handler_.reset(process_);
+    registered_.clear();
     return handler_.get();
 }
 
@@ -82,20 +88,9 @@ void SymbolSession::ModuleUnloaded(DWORD64 base) {
     loaded_.erase(base);
 }
 
-// The start registers the modules loaded so far itself; one it could not
-// register (its file unreadable at that moment) is registered by Synchronise.
-void SymbolSession::KeepModulesTheStartRegistered() {
-    static auto symGetModuleBase = Dbghelp<decltype(SymGetModuleBase64)>("SymGetModuleBase64");
-    registered_.clear();
-    for (const auto& [base, path] : loaded_) {
-        if (symGetModuleBase && symGetModuleBase(handler_.get(), base) == base) registered_.emplace(base, path);
-    }
-}
-
-// Tells the handler of the DLLs unloaded and loaded since the last lookup; a
-// DLL it refused (its file could not be read) is offered again next time.
-void SymbolSession::Synchronise() {
-    static auto symLoadModule = Dbghelp<decltype(SymLoadModuleExW)>("SymLoadModuleExW");
+// A module gone since its registration would still claim its old addresses,
+// some of which a DLL loaded later may now hold.
+void SymbolSession::ForgetUnloaded() {
     static auto symUnloadModule = Dbghelp<decltype(SymUnloadModule64)>("SymUnloadModule64");
     for (auto it = registered_.begin(); it != registered_.end();) {
         auto now = loaded_.find(it->first);
@@ -106,16 +101,22 @@ void SymbolSession::Synchronise() {
         if (symUnloadModule) symUnloadModule(handler_.get(), it->first);
         it = registered_.erase(it);
     }
-    for (const auto& [base, path] : loaded_) {
-        if (registered_.count(base)) continue;
-        // By name only: the event's file handle was closed right after its event.
-        // A module the handler already knows gives 0 with no error.
-        if (!symLoadModule) continue;
-        SetLastError(ERROR_SUCCESS);
-        if (symLoadModule(handler_.get(), nullptr, path.c_str(), nullptr, base, 0, nullptr, 0) ||
-            GetLastError() == ERROR_SUCCESS)
-            registered_.emplace(base, path);
-    }
+}
+
+// The module with the highest base at or below the address is the only one
+// that can hold it; the handler knows its size and finds nothing beyond it.
+void SymbolSession::RegisterModuleAt(DWORD64 address) {
+    static auto symLoadModule = Dbghelp<decltype(SymLoadModuleExW)>("SymLoadModuleExW");
+    auto above = loaded_.upper_bound(address);
+    if (above == loaded_.begin() || !symLoadModule) return;
+    const auto& [base, path] = *std::prev(above);
+    if (registered_.count(base)) return;
+    // By name only: the event's file handle was closed right after its event.
+    // A module the handler already knows gives 0 with no error.
+    SetLastError(ERROR_SUCCESS);
+    if (symLoadModule(handler_.get(), nullptr, path.c_str(), nullptr, base, 0, nullptr, 0) ||
+        GetLastError() == ERROR_SUCCESS)
+        registered_.emplace(base, path);
 }
 
 std::wstring_view ExceptionDescription(DWORD code) {
@@ -145,8 +146,8 @@ DWORD DescribeException(const DEBUG_EVENT& event, std::wstring& line, SymbolSess
     const EXCEPTION_RECORD& exception = event.u.Exception.ExceptionRecord;
     std::wstring function;
     std::size_t functionRoom = 0;
-    if (HANDLE process = symbols.Started())
-        functionRoom = LookupSymbolName(reinterpret_cast<DWORD64>(exception.ExceptionAddress), function, process);
+    auto address = reinterpret_cast<DWORD64>(exception.ExceptionAddress);
+    if (HANDLE process = symbols.ReadyFor(address)) functionRoom = LookupSymbolName(address, function, process);
     std::size_t room = kLineRoom + functionRoom;
     line = FormatToString(room, L"Процесс сгенерировал исключение (0x%X). %s", exception.ExceptionCode,
                           ExceptionDescription(exception.ExceptionCode));

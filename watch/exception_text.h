@@ -19,29 +19,34 @@ struct SymbolHandlerTraits {
 using UniqueSymbolHandler = UniqueResource<SymbolHandlerTraits>;
 
 // The symbol handler of one debuggee process, kept from its creation to its
-// exit: starting it loads every module of the process (a fraction of a second
-// or more), so it starts at the first lookup. It then follows the process's
-// DLL loads and unloads, brought up to date before each lookup (registering a
-// module costs milliseconds, lookups are rare), so that a lookup gives what a
-// fresh start would give at that moment; a module the handler refused once is
-// offered again at the next lookup.
+// exit. It starts at the first lookup, without enumerating the process's
+// modules (under Wine that costs a fifth of a second while the debuggee
+// waits): the session keeps the process's image and DLLs from their events and
+// registers with the handler only the module holding the looked-up address
+// (registering one costs milliseconds), so that a lookup gives what a handler
+// knowing every module would give at that moment. Unloaded modules leave the
+// handler before the next lookup; a module the handler refused once is offered
+// again at the next lookup at its address.
 class SymbolSession {
 public:
     explicit SymbolSession(HANDLE process = nullptr) : process_(process) {}
 
-    // The process handle to look symbols up with, starting the handler on
-    // first use; NULL when it cannot start (it is tried again next time).
-    HANDLE Started();
+    // The process handle to look the address up with: the handler started and
+    // the module holding the address registered; NULL when the handler cannot
+    // start (it is tried again next time).
+    HANDLE ReadyFor(DWORD64 address);
+    // The process's image at its creation, and each DLL at its load.
     void ModuleLoaded(const std::wstring& path, DWORD64 base);
     void ModuleUnloaded(DWORD64 base);
 
 private:
-    void KeepModulesTheStartRegistered();
-    void Synchronise();
+    HANDLE Started();
+    void ForgetUnloaded();
+    void RegisterModuleAt(DWORD64 address);
 
     HANDLE process_;
     UniqueSymbolHandler handler_;
-    std::map<DWORD64, std::wstring> loaded_;      // the process's DLLs now, by base
+    std::map<DWORD64, std::wstring> loaded_;      // the process's modules now, by base
     std::map<DWORD64, std::wstring> registered_;  // what the handler knows of them
 };
 

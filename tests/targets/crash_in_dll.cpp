@@ -1,7 +1,27 @@
-// Loads crash_helper.dll and crashes inside it with an access violation.
+// Stops at a breakpoint in a function of its own image (and goes on), then
+// loads crash_helper.dll and crashes inside it with an access violation.
 #include <windows.h>
 
+// Exported, so that the image names it without debug information.
+extern "C" __declspec(dllexport) __attribute__((noinline)) void BreakInOwnImage() {
+    __debugbreak();
+}
+
+namespace {
+
+// The breakpoint comes back unhandled from the debugger: step over it.
+LONG CALLBACK StepOverBreakpoint(EXCEPTION_POINTERS* exception) {
+    if (exception->ExceptionRecord->ExceptionCode != EXCEPTION_BREAKPOINT) return EXCEPTION_CONTINUE_SEARCH;
+    exception->ContextRecord->Rip += 1;
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+}  // namespace
+
 int wmain() {
+    PVOID handler = AddVectoredExceptionHandler(1, StepOverBreakpoint);
+    BreakInOwnImage();
+    RemoveVectoredExceptionHandler(handler);
     HMODULE helper = LoadLibraryW(L"crash_helper.dll");
     if (!helper) return 1;
     using WriteFn = void(volatile int*);

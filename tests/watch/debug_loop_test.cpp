@@ -141,8 +141,11 @@ TEST(DebugLoop, StartFailingInDllInitialisationEndsWith0xC0000142) {
     EXPECT_LT(FindLine(run.lines, kDebugString + L"init_fails: refusing to initialise"), run.lines.size());
 }
 
-TEST(DebugLoop, CrashInsideDllIsNamedByItsFunction) {
+TEST(DebugLoop, ExceptionsInTheImageAndInADllAreNamedByTheirFunctions) {
     WatchRun run = RunHeadless(TargetFullPath(L"crash_in_dll.exe"));
+    const std::wstring ownBreakpoint = L"Процесс сгенерировал исключение (0x80000003). Установлена точка останова "
+                                       L"(breakpoint). Функция: BreakInOwnImage+0x";
+    EXPECT_EQ(LinesStartingWith(run.lines, ownBreakpoint).size(), 1u) << "the image's own function is named";
     const std::wregex crashLine(
         L"^Процесс сгенерировал исключение \\(0xC0000005\\)\\. У процесса недостаточно прав для получения доступа к "
         L"виртуальному адресу\\. Функция: CrashHelperWrite\\+0x([0-9a-f]+)$");
