@@ -15,10 +15,9 @@
 inline constexpr std::size_t kProcessTextChars = 1000;
 using ProcessText = std::array<wchar_t, kProcessTextChars>;
 
-// One process of a snapshot and the modules its own module snapshot listed.
+// One process of a snapshot.
 struct ProcessRecord {
     PROCESSENTRY32W entry{};
-    std::vector<MODULEENTRY32W> modules;
 };
 
 // A Tool Help snapshot; the debug privilege is on from its making until it is dropped.
@@ -29,13 +28,11 @@ public:
     ProcessSnapshot(const ProcessSnapshot&) = delete;
     ProcessSnapshot& operator=(const ProcessSnapshot&) = delete;
 
-    // Every process of the snapshot but id 0, each with its modules, in snapshot order.
+    // Every process of the snapshot but id 0, in snapshot order.
     void CollectProcesses();
     const std::vector<ProcessRecord>& Records() const { return records_; }
 
 private:
-    void AppendModules(std::vector<MODULEENTRY32W>& modules) const;
-
     UniqueSnapshot snapshot_;
     std::vector<ProcessRecord> records_;
 };

@@ -238,7 +238,6 @@ TEST(ProcessInventory, IdZeroIsNeitherCollectedNorCounted) {
         return r.entry.th32ProcessID == started.Id();
     });
     ASSERT_NE(records.end(), own);
-    EXPECT_FALSE(own->modules.empty()) << "the module snapshot of a process of ours lists its modules";
     // Collecting again starts from an empty list.
     const std::size_t collected = records.size();
     snapshot->CollectProcesses();
