@@ -6,6 +6,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <cwchar>
 
 #include "base/format_bounded.h"
 #include "diag/privilege.h"
@@ -102,6 +103,23 @@ bool ReadProcessStrings(DWORD processId, ProcessText& imagePath, ProcessText& co
     return true;
 }
 
+std::vector<std::wstring> RunningImagePathsNow() {
+    std::vector<std::wstring> paths;
+    UniqueSnapshot snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL found = snapshot && Process32FirstW(snapshot.get(), &entry); found;
+         found = Process32NextW(snapshot.get(), &entry)) {
+        UniqueHandle process(entry.th32ProcessID ? OpenProcess(kReadAccess, FALSE, entry.th32ProcessID) : nullptr);
+        ProcessParameters parameters;
+        if (!process || !ReadProcessParameters(process.get(), parameters)) continue;
+        std::wstring path = ReadCountedString(process.get(), parameters, kParametersImagePath, kProcessTextChars - 1);
+        path.resize(std::wcslen(path.c_str()));  // where the block's zero-filled buffer ends it
+        if (!path.empty()) paths.push_back(std::move(path));
+    }
+    return paths;
+}
+
 std::wstring FormatProcessHeading(std::size_t processCount) {
     return FormatToString(kLineChars, L"\n\nАктивные процессы (%d):", static_cast<int>(processCount));
 }
@@ -142,4 +160,8 @@ void LaunchTrace::WriteProcessInventory() {
         }
     }
     WriteLogLine(FormatWorkingSetTotal(totalWorkingSet));
+}
+
+void LaunchTrace::ReadRunningImagesAhead() {
+    moduleFacts.ReadAhead(RunningImagePathsNow);
 }

@@ -44,6 +44,11 @@ private:
 // empty.
 bool ReadProcessStrings(DWORD processId, ProcessText& imagePath, ProcessText& commandLine);
 
+// The image paths of the processes running now, as the block reads them,
+// for reading their files ahead during a run. It switches no privilege (the
+// run holds it, and this may run beside the debug loop) and shows nothing.
+std::vector<std::wstring> RunningImagePathsNow();
+
 // The texts of the block.
 std::wstring FormatProcessHeading(std::size_t processCount);
 std::wstring FormatProcessLine(std::wstring_view commandLine, unsigned long long workingSetBytes,

@@ -17,8 +17,16 @@ ModuleFactsReader::~ModuleFactsReader() {
 void ModuleFactsReader::Request(const std::wstring& path) {
     std::unique_lock<std::mutex> lock(mutex_);
     auto [found, added] = entries_.try_emplace(path);
-    if (!added) return;
     Entry& entry = found->second;
+    if (!added) {
+        // Waiting to be read ahead: now a module, whose unload may settle it.
+        auto ahead = std::find(ahead_.begin(), ahead_.end(), &entry);
+        if (ahead == ahead_.end()) return;
+        ahead_.erase(ahead);
+        queue_.push_back(&entry);
+        changed_.notify_all();
+        return;
+    }
     entry.path = path;
     if (onCaller_) {
         lock.unlock();
@@ -29,6 +37,13 @@ void ModuleFactsReader::Request(const std::wstring& path) {
         return;
     }
     queue_.push_back(&entry);
+    changed_.notify_all();
+}
+
+void ModuleFactsReader::ReadAhead(std::function<std::vector<std::wstring>()> listFiles) {
+    if (onCaller_) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    listAhead_ = std::move(listFiles);
     changed_.notify_all();
 }
 
@@ -101,13 +116,46 @@ const FileFacts& ModuleFactsReader::FinalFacts(const std::wstring& path) {
     return *entry.facts;
 }
 
+// The modules asked for first; then, once, the listing of the files to read
+// ahead (not after the run has ended: the end reads what it needs itself).
+ModuleFactsReader::Entry* ModuleFactsReader::NextEntry() {
+    Entry* entry = nullptr;
+    if (!queue_.empty()) {
+        entry = queue_.front();
+        queue_.pop_front();
+    } else if (!ahead_.empty()) {
+        entry = ahead_.front();
+        ahead_.pop_front();
+    }
+    return entry;
+}
+
+void ModuleFactsReader::ListFilesToReadAhead(std::unique_lock<std::mutex>& lock) {
+    auto listFiles = std::move(listAhead_);
+    listAhead_ = nullptr;
+    lock.unlock();
+    std::vector<std::wstring> paths = listFiles();
+    lock.lock();
+    if (ended_) return;
+    for (std::wstring& path : paths) {
+        auto [found, added] = entries_.try_emplace(path);
+        if (!added) continue;
+        found->second.path = std::move(path);
+        ahead_.push_back(&found->second);
+    }
+}
+
 void ModuleFactsReader::Serve() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (true) {
-        changed_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+        auto ready = [&] { return stop_ || !queue_.empty() || !ahead_.empty() || (listAhead_ && !ended_); };
+        changed_.wait(lock, ready);
         if (stop_) return;
-        Entry& entry = *queue_.front();
-        queue_.pop_front();
+        if (queue_.empty() && ahead_.empty()) {
+            ListFilesToReadAhead(lock);
+            continue;
+        }
+        Entry& entry = *NextEntry();
         ++busy_;
         entry.reading = true;
         const bool readAfterEnd = ended_;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -26,9 +27,14 @@ public:
 
     // Queues the file to be read, unless it was asked for before in this run.
     void Request(const std::wstring& path);
+    // Files that the end of the run will likely ask for (the images of the
+    // processes running at its start): listed and read on the thread once it
+    // has no module to read, and always after the modules asked for. A file
+    // listed here and asked for later is read as any other module.
+    void ReadAhead(std::function<std::vector<std::wstring>()> listFiles);
     // The facts of a requested file once they have been read; null before.
     const FileFacts* Arrived(const std::wstring& path);
-    // Waits until every requested file has been read.
+    // Waits until every requested file has been read (files read ahead excepted).
     void WaitForAll();
     // Once this returns the file is not open here: read now on the caller when
     // still queued, or waited for. A program may write a file as soon as it has
@@ -58,12 +64,15 @@ private:
     };
 
     void Serve();
-    Entry& EntryFor(const std::wstring& path);
+    Entry* NextEntry();
+    void ListFilesToReadAhead(std::unique_lock<std::mutex>& lock);
 
     std::mutex mutex_;
     std::condition_variable changed_;
     std::map<std::wstring, Entry> entries_;
     std::deque<Entry*> queue_;
+    std::deque<Entry*> ahead_;  // read only when queue_ is empty
+    std::function<std::vector<std::wstring>()> listAhead_;
     std::size_t busy_ = 0;  // entries taken from the queue and not yet done
     bool ended_ = false;
     bool stop_ = false;

@@ -430,6 +430,7 @@ void LaunchTrace::RunDebugLoop() {
     UniqueHandle launchedThread(launched.hThread);
     WriteLogLine(FormatToString(kWatchLineRoom, L"Наблюдение за загрузкой процесса %s", targetPath));
     moduleFacts.Request(targetPath);
+    ReadRunningImagesAhead();
     modulePaths.push_back(targetPath);
     EventLoop loop(*this);
     // The chosen executable's row shows its directory as chosen, not folded.
