@@ -256,9 +256,18 @@ private:
             DWORD wait = pendingRows_.empty() ? kStopPollMs : kFillPauseMs;
             if (WaitForDebugEvent(&event, wait)) return true;
             if (GetLastError() != ERROR_SEM_TIMEOUT) return false;
+            ReadAheadOnceQuiet();
             FillArrivedRows();
         }
         return false;
+    }
+
+    // The first time the debuggee has let a wait pass without an event, the
+    // reading ahead for the end begins: never while events pour in.
+    void ReadAheadOnceQuiet() {
+        if (readAheadBegun_) return;
+        readAheadBegun_ = true;
+        trace_.ReadRunningImagesAhead();
     }
 
     EventOutcome Describe(const DEBUG_EVENT& event) {
@@ -310,7 +319,7 @@ private:
         const EXCEPTION_RECORD& exception = event.u.Exception.ExceptionRecord;
         auto address = reinterpret_cast<DWORD64>(exception.ExceptionAddress);
         std::wstring function;
-        LookupSymbolName(address, function, record.symbols.ReadyFor(address));
+        record.symbols.FunctionAt(address, function);
         record.unhandled.push_back({exception.ExceptionCode, record.initWatch.ModuleAt(address), function});
     }
 
@@ -417,6 +426,7 @@ private:
     std::deque<PendingRow> pendingRows_;
     ULONGLONG lastFill_ = 0;
     DWORD watchedProcessId_ = 0;
+    bool readAheadBegun_ = false;
     DWORD status_ = DBG_CONTINUE;
 };
 
@@ -430,7 +440,6 @@ void LaunchTrace::RunDebugLoop() {
     UniqueHandle launchedThread(launched.hThread);
     WriteLogLine(FormatToString(kWatchLineRoom, L"Наблюдение за загрузкой процесса %s", targetPath));
     moduleFacts.Request(targetPath);
-    ReadRunningImagesAhead();
     modulePaths.push_back(targetPath);
     EventLoop loop(*this);
     // The chosen executable's row shows its directory as chosen, not folded.

@@ -44,6 +44,8 @@ constexpr ExceptionRow kExceptionRows[] = {
 constexpr std::size_t kLineRoom = 300;
 constexpr std::size_t kFunctionRoom = 2048;
 constexpr std::size_t kSymbolNameRoom = 16;  // room beyond the name: "+0x" and the offset
+// Names kept per process at most (a program may raise at ever new addresses).
+constexpr std::size_t kNamesKept = 4096;
 constexpr DWORD kSymbolOptions = SYMOPT_UNDNAME | SYMOPT_DEFERRED_LOADS;
 
 // dbghelp is not a known DLL: it is never imported, only loaded from the system folder.
@@ -80,12 +82,28 @@ HANDLE SymbolSession::Started() {
     return handler_.get();
 }
 
+std::size_t SymbolSession::FunctionAt(DWORD64 address, std::wstring& function) {
+    if (auto known = named_.find(address); known != named_.end()) {
+        function = known->second.function;
+        return known->second.room;
+    }
+    std::size_t room = LookupSymbolName(address, function, ReadyFor(address));
+    // Only names found: a module refused this time is offered again next time.
+    if (room == 0) return 0;
+    if (named_.size() >= kNamesKept) named_.clear();
+    named_[address] = {function, room};
+    return room;
+}
+
 void SymbolSession::ModuleLoaded(const std::wstring& path, DWORD64 base) {
-    if (!path.empty()) loaded_[base] = path;
+    if (path.empty()) return;
+    loaded_[base] = path;
+    named_.clear();
 }
 
 void SymbolSession::ModuleUnloaded(DWORD64 base) {
     loaded_.erase(base);
+    named_.clear();
 }
 
 // A module gone since its registration would still claim its old addresses,
@@ -145,9 +163,8 @@ std::size_t LookupSymbolName(DWORD64 address, std::wstring& function, HANDLE pro
 DWORD DescribeException(const DEBUG_EVENT& event, std::wstring& line, SymbolSession& symbols) {
     const EXCEPTION_RECORD& exception = event.u.Exception.ExceptionRecord;
     std::wstring function;
-    std::size_t functionRoom = 0;
     auto address = reinterpret_cast<DWORD64>(exception.ExceptionAddress);
-    if (HANDLE process = symbols.ReadyFor(address)) functionRoom = LookupSymbolName(address, function, process);
+    std::size_t functionRoom = symbols.FunctionAt(address, function);
     std::size_t room = kLineRoom + functionRoom;
     line = FormatToString(room, L"Процесс сгенерировал исключение (0x%X). %s", exception.ExceptionCode,
                           ExceptionDescription(exception.ExceptionCode));

@@ -31,15 +31,20 @@ class SymbolSession {
 public:
     explicit SymbolSession(HANDLE process = nullptr) : process_(process) {}
 
-    // The process handle to look the address up with: the handler started and
-    // the module holding the address registered; NULL when the handler cannot
-    // start (it is tried again next time).
-    HANDLE ReadyFor(DWORD64 address);
+    // Fills function with "Name+0xoffset" for the address, or leaves it empty;
+    // returns the room the text was given, as LookupSymbolName does. A name
+    // found is kept until the process's modules next change, so that a program
+    // raising the same exception over and over pays for one lookup.
+    std::size_t FunctionAt(DWORD64 address, std::wstring& function);
     // The process's image at its creation, and each DLL at its load.
     void ModuleLoaded(const std::wstring& path, DWORD64 base);
     void ModuleUnloaded(DWORD64 base);
 
 private:
+    // The process handle to look the address up with: the handler started and
+    // the module holding the address registered; NULL when the handler cannot
+    // start (it is tried again next time).
+    HANDLE ReadyFor(DWORD64 address);
     HANDLE Started();
     void ForgetUnloaded();
     void RegisterModuleAt(DWORD64 address);
@@ -48,6 +53,11 @@ private:
     UniqueSymbolHandler handler_;
     std::map<DWORD64, std::wstring> loaded_;      // the process's modules now, by base
     std::map<DWORD64, std::wstring> registered_;  // what the handler knows of them
+    struct KnownName {
+        std::wstring function;
+        std::size_t room = 0;
+    };
+    std::map<DWORD64, KnownName> named_;  // by address, since the last change of the modules
 };
 
 // The description of an exception code; "Нет описания" for codes outside the table.

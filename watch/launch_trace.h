@@ -43,8 +43,8 @@ public:
     void WriteDesktopHeapInfo();
     void WriteAppInitDlls();
     void WriteProcessInventory();
-    // The image files of the processes running at the start, read beside the
-    // run, so that the inventory at its end finds most of them read.
+    // The image files of the processes running now, read beside the run, so
+    // that the inventory at its end finds most of them read.
     void ReadRunningImagesAhead();
 
     // modules/loaded_modules.cpp: the loaded-modules section; fills reportedModules.

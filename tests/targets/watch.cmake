@@ -14,3 +14,13 @@ korvane_test_target(reload_elsewhere SOURCES reload_elsewhere.cpp)
 korvane_test_target(symbols_retry SOURCES symbols_retry.cpp)
 add_dependencies(target_symbols_retry target_crash_helper)
 korvane_test_target(error_mode_probe SOURCES error_mode_probe.cpp)
+# Two DLLs, one after the other at one address, with a breakpoint at the same
+# place in functions of different names.
+foreach(which first second)
+    string(TOUPPER ${which} upper)
+    korvane_test_target(same_base_${which} DLL SOURCES same_base_dll.cpp)
+    target_compile_definitions(target_same_base_${which} PRIVATE SAME_BASE_FUNCTION=SameBase${upper})
+    target_link_options(target_same_base_${which} PRIVATE -Wl,--image-base=0x3f0000000)
+endforeach()
+korvane_test_target(same_base SOURCES same_base.cpp)
+add_dependencies(target_same_base target_same_base_first target_same_base_second)

@@ -162,6 +162,17 @@ TEST(DebugLoop, ExceptionsInTheImageAndInADllAreNamedByTheirFunctions) {
     EXPECT_EQ(run.lastExitCode, 0xC0000005u);
 }
 
+TEST(DebugLoop, SameAddressInADllLoadedWhereAnotherWasIsNamedAfterTheNewOne) {
+    WatchRun run = RunHeadless(TargetFullPath(L"same_base.exe"));
+    ASSERT_EQ(run.lastExitCode, 0u) << "both DLLs stopped at one address";
+    const std::wstring breakpoint = L"Процесс сгенерировал исключение (0x80000003). Установлена точка останова "
+                                    L"(breakpoint). Функция: ";
+    std::size_t first = FindLine(run.lines, breakpoint + L"SameBaseFIRST+0x");
+    std::size_t second = FindLine(run.lines, breakpoint + L"SameBaseSECOND+0x", first);
+    EXPECT_LT(first, run.lines.size());
+    EXPECT_LT(second, run.lines.size()) << "the second DLL's function, not the first one's again";
+}
+
 TEST(DebugLoop, ChildOutlivingItsParentIsFollowedToItsExit) {
     WatchRun run = RunHeadless(TargetFullPath(L"leaves_child.exe"));
     EXPECT_EQ(LinesStartingWith(run.lines, L"Создан процесс ").size(), 2u);
