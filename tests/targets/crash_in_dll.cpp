@@ -2,21 +2,12 @@
 // loads crash_helper.dll and crashes inside it with an access violation.
 #include <windows.h>
 
+#include "step_over_breakpoint.h"
+
 // Exported, so that the image names it without debug information.
 extern "C" __declspec(dllexport) __attribute__((noinline)) void BreakInOwnImage() {
     __debugbreak();
 }
-
-namespace {
-
-// The breakpoint comes back unhandled from the debugger: step over it.
-LONG CALLBACK StepOverBreakpoint(EXCEPTION_POINTERS* exception) {
-    if (exception->ExceptionRecord->ExceptionCode != EXCEPTION_BREAKPOINT) return EXCEPTION_CONTINUE_SEARCH;
-    exception->ContextRecord->Rip += 1;
-    return EXCEPTION_CONTINUE_EXECUTION;
-}
-
-}  // namespace
 
 int wmain() {
     PVOID handler = AddVectoredExceptionHandler(1, StepOverBreakpoint);

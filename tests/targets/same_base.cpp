@@ -4,14 +4,9 @@
 // only when both breakpoints did lie at one address.
 #include <windows.h>
 
-namespace {
+#include "step_over_breakpoint.h"
 
-// The breakpoint comes back unhandled from the debugger: step over it.
-LONG CALLBACK StepOverBreakpoint(EXCEPTION_POINTERS* exception) {
-    if (exception->ExceptionRecord->ExceptionCode != EXCEPTION_BREAKPOINT) return EXCEPTION_CONTINUE_SEARCH;
-    exception->ContextRecord->Rip += 1;
-    return EXCEPTION_CONTINUE_EXECUTION;
-}
+namespace {
 
 void* CallOnlyExport(const wchar_t* name) {
     HMODULE dll = LoadLibraryW(name);
