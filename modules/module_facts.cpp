@@ -116,8 +116,7 @@ const FileFacts& ModuleFactsReader::FinalFacts(const std::wstring& path) {
     return *entry.facts;
 }
 
-// The modules asked for first; then, once, the listing of the files to read
-// ahead (not after the run has ended: the end reads what it needs itself).
+// The modules asked for first, then the files listed to be read ahead.
 ModuleFactsReader::Entry* ModuleFactsReader::NextEntry() {
     Entry* entry = nullptr;
     if (!queue_.empty()) {
@@ -130,6 +129,7 @@ ModuleFactsReader::Entry* ModuleFactsReader::NextEntry() {
     return entry;
 }
 
+// Once, and not after the run has ended: the end reads what it needs itself.
 void ModuleFactsReader::ListFilesToReadAhead(std::unique_lock<std::mutex>& lock) {
     auto listFiles = std::move(listAhead_);
     listAhead_ = nullptr;

@@ -28,8 +28,8 @@ public:
     // Queues the file to be read, unless it was asked for before in this run.
     void Request(const std::wstring& path);
     // Files that the end of the run will likely ask for (the images of the
-    // processes running at its start): listed and read on the thread once it
-    // has no module to read, and always after the modules asked for. A file
+    // processes running during it): listed and read on the thread once it has
+    // no module to read, and always after the modules asked for. A file
     // listed here and asked for later is read as any other module.
     void ReadAhead(std::function<std::vector<std::wstring>()> listFiles);
     // The facts of a requested file once they have been read; null before.
