@@ -54,6 +54,24 @@ Fn* Dbghelp(const char* name) {
     return SystemProc<Fn>(L"dbghelp.dll", name);
 }
 
+// "Name+0xoffset" for the address in the process whose symbol handler is
+// started, and the room the text was given; 0 when nothing was found.
+std::size_t LookupSymbolName(DWORD64 address, std::wstring& function, HANDLE process) {
+    function.clear();
+    static auto symFromAddr = Dbghelp<decltype(SymFromAddrW)>("SymFromAddrW");
+    if (!symFromAddr || !process) return 0;
+    // The record is followed by room for the name.
+    std::vector<unsigned char> record(sizeof(SYMBOL_INFOW) + kFunctionRoom * sizeof(wchar_t), 0);
+    auto* symbol = reinterpret_cast<SYMBOL_INFOW*>(record.data());
+    symbol->SizeOfStruct = sizeof(SYMBOL_INFOW);
+    symbol->MaxNameLen = kFunctionRoom;
+    DWORD64 displacement = 0;
+    if (!symFromAddr(process, address, &displacement, symbol)) return 0;
+    std::wstring_view name(symbol->Name, wcsnlen(symbol->Name, kFunctionRoom));
+    function = FormatToString(kFunctionRoom, L"%s+0x%x", name, static_cast<DWORD>(displacement));
+    return name.size() + kSymbolNameRoom;
+}
+
 }  // namespace
 
 void SymbolHandlerTraits::Close(HANDLE process) {
@@ -142,22 +160,6 @@ std::wstring_view ExceptionDescription(DWORD code) {
         if (row.code == code) return row.description;
     }
     return L"Нет описания";
-}
-
-std::size_t LookupSymbolName(DWORD64 address, std::wstring& function, HANDLE process) {
-    function.clear();
-    static auto symFromAddr = Dbghelp<decltype(SymFromAddrW)>("SymFromAddrW");
-    if (!symFromAddr || !process) return 0;
-    // The record is followed by room for the name.
-    std::vector<unsigned char> record(sizeof(SYMBOL_INFOW) + kFunctionRoom * sizeof(wchar_t), 0);
-    auto* symbol = reinterpret_cast<SYMBOL_INFOW*>(record.data());
-    symbol->SizeOfStruct = sizeof(SYMBOL_INFOW);
-    symbol->MaxNameLen = kFunctionRoom;
-    DWORD64 displacement = 0;
-    if (!symFromAddr(process, address, &displacement, symbol)) return 0;
-    std::wstring_view name(symbol->Name, wcsnlen(symbol->Name, kFunctionRoom));
-    function = FormatToString(kFunctionRoom, L"%s+0x%x", name, static_cast<DWORD>(displacement));
-    return name.size() + kSymbolNameRoom;
 }
 
 DWORD DescribeException(const DEBUG_EVENT& event, std::wstring& line, SymbolSession& symbols) {

@@ -32,7 +32,8 @@ public:
     explicit SymbolSession(HANDLE process = nullptr) : process_(process) {}
 
     // Fills function with "Name+0xoffset" for the address, or leaves it empty;
-    // returns the room the text was given, as LookupSymbolName does. A name
+    // returns the room the text was given (the name's length + 16), 0 when
+    // nothing was found. A name
     // found is kept until the process's modules next change, so that a program
     // raising the same exception over and over pays for one lookup.
     std::size_t FunctionAt(DWORD64 address, std::wstring& function);
@@ -66,8 +67,3 @@ std::wstring_view ExceptionDescription(DWORD code);
 // Fills line with the exception line of the event, naming the function at the
 // exception address through the session; returns DBG_EXCEPTION_NOT_HANDLED.
 DWORD DescribeException(const DEBUG_EVENT& event, std::wstring& line, SymbolSession& symbols);
-
-// Fills function with "Name+0xoffset" for the address in the process whose
-// symbol handler is started, or leaves it empty. Returns the room the text was
-// given (the name's length + 16), 0 when nothing was found.
-std::size_t LookupSymbolName(DWORD64 address, std::wstring& function, HANDLE process);
