@@ -4,7 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
+
+#include "watch/debuggee.h"
 
 namespace {
 
@@ -18,7 +19,6 @@ constexpr std::size_t kParametersEnvironmentSize = 0x3F0;  // since Windows Vist
 constexpr std::size_t kMaximumLengthAfterLength = 2;
 constexpr std::size_t kBufferAfterLength = 8;
 constexpr ULONG kParametersNormalized = 1;
-constexpr std::size_t kPageBytes = 4096;
 
 struct BasicInformation {
     LONG exitStatus;
@@ -47,11 +47,6 @@ NtQueryInformationProcessFn* FindNtQueryInformationProcess() {
         reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationProcess")));
 }
 
-bool ReadRemote(HANDLE process, ULONG_PTR address, void* block, std::size_t bytes) {
-    SIZE_T read = 0;
-    return ReadProcessMemory(process, reinterpret_cast<const void*>(address), block, bytes, &read) != FALSE;
-}
-
 }  // namespace
 
 bool ReadProcessParameters(HANDLE process, ProcessParameters& parameters) {
@@ -60,9 +55,9 @@ bool ReadProcessParameters(HANDLE process, ProcessParameters& parameters) {
     BasicInformation basic = {};
     if (queryInformation(process, kProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0) return false;
     unsigned char peb[kPebBytes] = {};
-    if (!ReadRemote(process, reinterpret_cast<ULONG_PTR>(basic.pebBaseAddress), peb, sizeof(peb))) return false;
+    if (!ReadWhole(process, reinterpret_cast<ULONG_PTR>(basic.pebBaseAddress), peb, sizeof(peb))) return false;
     std::memcpy(&parameters.address, peb + kPebProcessParameters, sizeof(parameters.address));
-    return ReadRemote(process, parameters.address, parameters.head.data(), parameters.head.size());
+    return ReadWhole(process, parameters.address, parameters.head.data(), parameters.head.size());
 }
 
 RemoteText CountedString(const ProcessParameters& parameters, std::size_t stringField) {
@@ -84,7 +79,7 @@ std::wstring ReadCountedString(HANDLE process, const ProcessParameters& paramete
                                std::size_t maxChars) {
     const RemoteText remote = CountedString(parameters, stringField);
     std::wstring text(std::min(remote.bytes / sizeof(wchar_t), maxChars), L'\0');
-    if (text.empty() || !remote.address || !ReadRemote(process, remote.address, text.data(), text.size() * sizeof(wchar_t))) {
+    if (text.empty() || !remote.address || !ReadWhole(process, remote.address, text.data(), text.size() * sizeof(wchar_t))) {
         return {};
     }
     return text;
@@ -96,28 +91,17 @@ std::wstring ReadEnvironment(HANDLE process, const ProcessParameters& parameters
     std::size_t limitBytes = maxChars * sizeof(wchar_t);
     ULONG_PTR recorded = 0;
     if (FieldAt<ULONG>(parameters, kParametersLength) >= kParametersEnvironmentSize + sizeof(recorded) &&
-        ReadRemote(process, parameters.address + kParametersEnvironmentSize, &recorded, sizeof(recorded)) &&
+        ReadWhole(process, parameters.address + kParametersEnvironmentSize, &recorded, sizeof(recorded)) &&
         recorded != 0) {
         limitBytes = std::min<std::size_t>(limitBytes, recorded);
     }
-    // Page by page, so that an unreadable page past the block ends the read
-    // instead of failing all of it.
-    std::vector<wchar_t> block;
-    std::size_t readBytes = 0;
-    while (readBytes < limitBytes) {
-        const ULONG_PTR at = address + readBytes;
-        const std::size_t chunk = std::min(kPageBytes - at % kPageBytes, limitBytes - readBytes) & ~std::size_t{1};
-        if (chunk == 0) break;
-        block.resize((readBytes + chunk) / sizeof(wchar_t));
-        if (!ReadRemote(process, at, reinterpret_cast<unsigned char*>(block.data()) + readBytes, chunk)) {
-            block.resize(readBytes / sizeof(wchar_t));
-            break;
-        }
-        const std::size_t scanFrom = std::max<std::size_t>(readBytes / sizeof(wchar_t), 1);
-        readBytes += chunk;
-        for (std::size_t i = scanFrom; i < block.size(); ++i) {
-            if (block[i] == L'\0' && block[i - 1] == L'\0') return std::wstring(block.data(), i + 1);
-        }
+    // Up to the first unreadable page, so that one past the block ends the
+    // read instead of failing all of it.
+    std::string bytes = ReadUpToUnreadable(process, address, limitBytes & ~std::size_t{1});
+    std::wstring block(bytes.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(block.data(), bytes.data(), block.size() * sizeof(wchar_t));
+    for (std::size_t i = 1; i < block.size(); ++i) {
+        if (block[i] == L'\0' && block[i - 1] == L'\0') return block.substr(0, i + 1);
     }
-    return std::wstring(block.data(), block.size());
+    return block;
 }

@@ -6,6 +6,7 @@
 #include <wininet.h>
 
 #include <iterator>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -146,6 +147,10 @@ void LaunchTrace::UploadReport() {
     std::string body = BuildUploadBody(processLine, lastExitCode, ToNarrowText(GetOsVersionTriple()),
                                        NarrowUploadLines(runningImageFacts), NarrowUploadLines(reportedModules));
     body += VerdictPiece(NarrowVerdictLines(verdict));
+    // The last exit code may be another process's (a child, or a console's
+    // host ending after the program): the failure's own travels beside it.
+    if (std::optional<std::uint32_t> failed = FailedExitCode(verdict, processOutcomes))
+        body += "&failexitcode=" + std::to_string(*failed);
     UniqueInternetHandle request = sender.OpenRequest();
     body = EscapePlus(body);
     sender.Send(request.get(), body);

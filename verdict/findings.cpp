@@ -44,14 +44,21 @@ bool IsAppInitDll(const std::wstring& path, const std::vector<std::wstring>& app
     });
 }
 
+// A process that ran on and ended on its own terms: no unhandled exception,
+// no error status.
+bool RanOn(const ProcessOutcome& process) {
+    return process.unhandled.empty() && process.exitCode < kFirstErrorStatus;
+}
+
 // The finding a DLL's initialisation gives, if any. An exception raised inside
-// it counts only when it mattered: the initialisation did not succeed, the
-// exception went unhandled, or the process ended with its code; an exception
-// the DLL handled itself before succeeding is no cause.
+// it counts only when it mattered: the initialisation did not return, or the
+// exception went unhandled; an exception the DLL handled itself is no cause,
+// whatever ends the process later. In a process that ran on, a refused
+// initialisation is a note.
 std::optional<Finding> InitFinding(const ProcessOutcome& process, const DllInitRecord& init) {
     Finding finding{FindingKind::DllInitFailed, process.processId, init.path};
-    if (init.exceptionCode && (init.result != InitResult::Succeeded || init.exceptionUnhandled ||
-                               process.exitCode == *init.exceptionCode)) {
+    bool didNotReturn = init.result == InitResult::Unfinished || init.result == InitResult::Unwound;
+    if (init.exceptionCode && (didNotReturn || init.result == InitResult::Failed || init.exceptionUnhandled)) {
         finding.kind = FindingKind::DllInitException;
         finding.code = init.exceptionCode;
     } else if (init.result == InitResult::Failed) {
@@ -61,6 +68,10 @@ std::optional<Finding> InitFinding(const ProcessOutcome& process, const DllInitR
         finding.code = process.exitCode;
     } else {
         return std::nullopt;
+    }
+    if (RanOn(process) && finding.kind != FindingKind::DllInitUnfinished) {
+        finding.kind = FindingKind::DllInitNote;
+        finding.code = init.exceptionCode;
     }
     return finding;
 }
@@ -77,11 +88,16 @@ Finding ImportFinding(const ProcessOutcome& process, const ImportProblem& proble
 }
 
 void AddProcessFindings(const ProcessOutcome& process, const MachineSettings& machine,
-                        const std::vector<std::wstring>& appInitNames, std::vector<Finding>& findings) {
+                        const std::vector<std::wstring>& appInitNames, std::vector<Finding>& findings,
+                        std::vector<Finding>& notes) {
     std::set<std::uint32_t> explained;
     for (const DllInitRecord& init : process.inits) {
         std::optional<Finding> failure = InitFinding(process, init);
         if (!failure) continue;
+        if (failure->kind == FindingKind::DllInitNote) {
+            notes.push_back(*failure);
+            continue;
+        }
         bool appInit = IsAppInitDll(init.path, appInitNames);
         if (machine.smallDesktopHeapKb && (appInit || LowerFileName(init.path) == L"user32.dll")) {
             Finding heap{FindingKind::DesktopHeap, process.processId, init.path, failure->code};
@@ -118,6 +134,23 @@ bool IsImportFailureStatus(std::uint32_t exitCode) {
 std::vector<Finding> FindStartFailures(const std::vector<ProcessOutcome>& processes, const MachineSettings& machine) {
     std::vector<std::wstring> appInitNames = AppInitDllNames(machine.appInitDlls);
     std::vector<Finding> findings;
-    for (const ProcessOutcome& process : processes) AddProcessFindings(process, machine, appInitNames, findings);
+    std::vector<Finding> notes;
+    for (const ProcessOutcome& process : processes) AddProcessFindings(process, machine, appInitNames, findings, notes);
+    findings.insert(findings.end(), notes.begin(), notes.end());
     return findings;
+}
+
+bool ExplainsFailure(const Finding& finding) {
+    return finding.kind != FindingKind::DllInitNote && finding.kind != FindingKind::DesktopHeap &&
+           finding.kind != FindingKind::AppInitDll;
+}
+
+std::optional<std::uint32_t> FailedExitCode(const std::vector<Finding>& findings,
+                                            const std::vector<ProcessOutcome>& processes) {
+    auto cause = std::find_if(findings.begin(), findings.end(), ExplainsFailure);
+    if (cause == findings.end()) return std::nullopt;
+    auto process = std::find_if(processes.begin(), processes.end(),
+                                [&](const ProcessOutcome& outcome) { return outcome.processId == cause->processId; });
+    if (process == processes.end()) return std::nullopt;
+    return process->exitCode;
 }

@@ -11,7 +11,8 @@
 #include "modules/import_check.h"
 
 // The outcome of one DLL's DLL_PROCESS_ATTACH call, as the initialisation watch saw it.
-enum class InitResult { Succeeded, Failed, Unknown, Unfinished };
+// Unwound: left by an exception raised inside it, without returning.
+enum class InitResult { Succeeded, Failed, Unknown, Unfinished, Unwound };
 
 struct DllInitRecord {
     std::wstring path;
@@ -19,6 +20,7 @@ struct DllInitRecord {
     // The first exception raised in the initialising thread while it was inside this DLL's initialisation.
     std::optional<std::uint32_t> exceptionCode;
     bool exceptionUnhandled = false;  // it came back as a second-chance exception
+    bool tlsCallback = false;         // a TLS callback of the module, not its entry point
 };
 
 // A second-chance exception raised outside any DLL's initialisation.
@@ -55,6 +57,9 @@ enum class FindingKind {
     ExitStatus,
     DesktopHeap,
     AppInitDll,
+    // A DLL that refused its initialisation in a process that ran on and
+    // ended normally (an AppInit DLL opting out, a plug-in): a note, no cause.
+    DllInitNote,
 };
 
 struct Finding {
@@ -75,9 +80,17 @@ struct Finding {
 // The codes with which the loader ends a process whose imports cannot be resolved.
 bool IsImportFailureStatus(std::uint32_t exitCode);
 
-// Every finding of the run: per process in the order the processes ended, the
-// causes first (the desktop heap before the initialisation it broke, a failed
-// initialisation before the AppInit_DLLs note on it), then import problems,
-// unhandled exceptions, and last an error exit status that nothing before it
-// explains.
+// Every finding of the run: first the causes, per process in the order the
+// processes ended (the desktop heap before the initialisation it broke, a
+// failed initialisation before the AppInit_DLLs line on it, then import
+// problems, unhandled exceptions, and last an error exit status that nothing
+// before it explains); after all causes, the notes on DLLs that refused their
+// initialisation in processes that ran on.
 std::vector<Finding> FindStartFailures(const std::vector<ProcessOutcome>& processes, const MachineSettings& machine);
+
+// Whether the finding explains a failed start on its own: not a note, nor a
+// line that only accompanies another finding (the desktop heap, AppInit_DLLs).
+bool ExplainsFailure(const Finding& finding);
+// The exit code of the process that the first explaining finding names; none without such a finding.
+std::optional<std::uint32_t> FailedExitCode(const std::vector<Finding>& findings,
+                                            const std::vector<ProcessOutcome>& processes);

@@ -25,13 +25,10 @@ void LaunchTrace::WriteVerdict() {
     }
     WriteLogLine(L"");
     WriteLogLine(kHeading);
-    if (verdict.empty()) {
-        WriteLogLine(kNoFindings);
-        AddEventItem(kVerdictTreeThread, std::wstring(kTreeHeading) + kNoFindings);
-        RevealEventItem(kVerdictTreeThread);
-        return;
-    }
-    AddEventItem(kVerdictTreeThread, kTreeHeading + FindingLine(verdict.front()));
+    // Notes on DLLs of processes that ran on never head the answer.
+    bool failed = !verdict.empty() && verdict.front().kind != FindingKind::DllInitNote;
+    if (!failed) WriteLogLine(kNoFindings);
+    AddEventItem(kVerdictTreeThread, kTreeHeading + (failed ? FindingLine(verdict.front()) : kNoFindings));
     for (const Finding& finding : verdict) {
         std::wstring line = FindingLine(finding);
         WriteLogLine(line);

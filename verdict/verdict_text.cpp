@@ -95,6 +95,9 @@ std::wstring Statement(const Finding& finding) {
                               finding.desktopHeapKb, finding.module);
     case FindingKind::AppInitDll:
         return FormatToString(kLineRoom, L"Библиотека %s загружена из списка AppInit_DLLs", finding.module);
+    case FindingKind::DllInitNote:
+        return FormatToString(kLineRoom, L"Библиотека %s отказалась от инициализации: процесс продолжил работу",
+                              finding.module);
     }
     return {};
 }
@@ -120,6 +123,7 @@ std::string_view FindingKindName(FindingKind kind) {
     case FindingKind::ExitStatus: return "exit_status";
     case FindingKind::DesktopHeap: return "desktop_heap";
     case FindingKind::AppInitDll: return "appinit_dll";
+    case FindingKind::DllInitNote: return "dll_init_note";
     }
     return {};
 }

@@ -17,6 +17,7 @@
 #include "modules/import_check.h"
 #include "report/split_path.h"
 #include "verdict/findings.h"
+#include "watch/debuggee.h"
 #include "watch/dll_init_watch.h"
 #include "watch/exception_text.h"
 #include "watch/image_names.h"
@@ -34,7 +35,7 @@ constexpr std::size_t kProcessExitRoom = 200;
 constexpr std::size_t kDllLineRoom = 300;
 constexpr std::size_t kDebugStringLineExtra = 32;
 constexpr DWORD kLaunchFailureThread = 0;
-constexpr std::uintptr_t kPageSize = 4096;
+constexpr int kMaxQueuedEvents = 1024;
 // How soon a quiet run notices that it is asked to stop.
 constexpr DWORD kStopPollMs = 50;
 // How long a row waits for its version columns at most while the run is quiet: a frame.
@@ -124,29 +125,11 @@ std::wstring NameOfDeliveredFile(HANDLE delivered) {
     return path;
 }
 
-// What can be read of size bytes at address in the process, up to the first
-// page that cannot be read.
-std::string ReadDebuggeeBytes(HANDLE process, const void* address, std::size_t size) {
-    std::string bytes(size, '\0');
-    std::size_t done = 0;
-    auto start = reinterpret_cast<std::uintptr_t>(address);
-    while (process && done < size) {
-        std::size_t chunk = std::min<std::size_t>(size - done, kPageSize - (start + done) % kPageSize);
-        SIZE_T got = 0;
-        bool whole = ReadProcessMemory(process, reinterpret_cast<const void*>(start + done), bytes.data() + done, chunk,
-                                       &got) &&
-                     got == chunk;
-        if (!whole) break;
-        done += chunk;
-    }
-    bytes.resize(done);
-    return bytes;
-}
-
 // The text of a debug string, up to its first zero. The length field holds
 // bytes (only their low 16 bits); narrow strings are in the ANSI code page.
 std::wstring DebugStringText(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info) {
-    std::string bytes = ReadDebuggeeBytes(process, info.lpDebugStringData, info.nDebugStringLength);
+    std::string bytes =
+        ReadUpToUnreadable(process, reinterpret_cast<std::uintptr_t>(info.lpDebugStringData), info.nDebugStringLength);
     if (info.fUnicode) {
         std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
         std::memcpy(text.data(), bytes.data(), text.size() * sizeof(wchar_t));
@@ -183,6 +166,7 @@ public:
             // The initialisation watch's own breakpoints are no events of the
             // program: no line, and continued as handled.
             bool own = IsOwnBreakpoint(event);
+            if (!own) ShowThread(event);
             EventOutcome outcome = own ? EventOutcome{std::nullopt, DBG_CONTINUE} : Describe(event);
             if (!own) status_ = outcome.status;
             if (outcome.line) {
@@ -223,11 +207,43 @@ public:
         for (const auto& entry : processes_) survivors.push_back(entry.first);
         // Nothing of the watch may stay behind in a process that runs on.
         for (auto& entry : processes_) entry.second.initWatch.Disarm();
+        SettleQueuedEvents();
         processes_.clear();  // their symbol sessions end while the handles are still valid
         for (DWORD processId : survivors) DebugActiveProcessStop(processId);
     }
 
 private:
+    // Events raised before the watch was disarmed may still wait to be
+    // delivered: each is continued now, a breakpoint of the watch's with its
+    // instruction pointer set back, so that no process running on alone meets
+    // an exception that was meant for the debugger.
+    void SettleQueuedEvents() {
+        DEBUG_EVENT event = {};
+        // Each thread has at most one event waiting; what comes after these is no longer the watch's.
+        for (int left = kMaxQueuedEvents; left > 0 && WaitForDebugEvent(&event, 0); --left) {
+            DWORD status = DBG_CONTINUE;
+            ProcessRecord* record = Find(event.dwProcessId);
+            if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
+                !(record && record->initWatch.SettleLateEvent(event)))
+                status = DBG_EXCEPTION_NOT_HANDLED;
+            if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) UniqueHandle(event.u.LoadDll.hFile);
+            if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) UniqueHandle(event.u.CreateProcessInfo.hFile);
+            ContinueEvent(event, status);
+        }
+    }
+
+    // The watch learns of a thread's frames from every event it sends.
+    void ShowThread(const DEBUG_EVENT& event) {
+        ProcessRecord* record = Find(event.dwProcessId);
+        if (!record) return;
+        if (event.dwDebugEventCode == CREATE_THREAD_DEBUG_EVENT)
+            record->initWatch.ThreadCreated(event.dwThreadId, event.u.CreateThread.hThread);
+        else if (event.dwDebugEventCode == EXIT_THREAD_DEBUG_EVENT)
+            record->initWatch.ThreadExited(event.dwThreadId);
+        else
+            record->initWatch.ThreadShown(event);
+    }
+
     // The rows whose facts have been read, in the order they were shown, as one change.
     void FillArrivedRows() {
         std::vector<std::vector<std::wstring>> filled;
@@ -330,6 +346,7 @@ private:
         ProcessRecord record{info.hProcess, path, SymbolSession(info.hProcess),
                              DllInitWatch(info.hProcess, trace_.watchInitialisations), {},
                              ReadLoaderSearch(info.hProcess, path)};
+        record.initWatch.ThreadCreated(event.dwThreadId, info.hThread);
         record.initWatch.ImageMapped(info.lpBaseOfImage, path);
         record.symbols.ModuleLoaded(path, reinterpret_cast<DWORD64>(info.lpBaseOfImage));
         processes_.insert_or_assign(event.dwProcessId, std::move(record));

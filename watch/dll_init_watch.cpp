@@ -1,72 +1,96 @@
-// The initialisation watch: entry breakpoints, return breakpoints in a thread's
-// debug registers, and what they tell of each DLL's initialisation.
+// The initialisation watch: int3 breakpoints at entry points, TLS callbacks
+// and the loader's call sites, and what they tell of each initialisation.
 #include "watch/dll_init_watch.h"
 
+#include <algorithm>
+#include <cstring>
 #include <optional>
-
-#include "base/handles.h"
 
 namespace {
 
 constexpr BYTE kInt3 = 0xCC;
-constexpr DWORD kThreadContextAccess = THREAD_GET_CONTEXT | THREAD_SET_CONTEXT | THREAD_QUERY_INFORMATION;
 constexpr DWORD kTrapFlag = 0x100;  // EFLAGS.TF: a single-step exception after the next instruction
-constexpr LONG kMaxHeaderOffset = 0x10000;
+constexpr DWORD kContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+constexpr std::size_t kHeaderBytes = 4096;
+constexpr std::size_t kMaxTlsCallbacks = 64;
 
 struct ImageHeader {
     DWORD entryRva = 0;
     DWORD sizeOfImage = 0;
     WORD machine = 0;
+    DWORD64 imageBase = 0;  // the preferred base the file was linked for
+    DWORD tlsRva = 0;
+    std::vector<std::pair<DWORD, DWORD>> sharedRanges;
 };
 
-DWORD64& SlotAddress(CONTEXT& context, int slot) {
-    switch (slot) {
-    case 0: return context.Dr0;
-    case 1: return context.Dr1;
-    case 2: return context.Dr2;
-    default: return context.Dr3;
-    }
+template <class T>
+bool Take(const std::string& bytes, std::size_t offset, T& out) {
+    if (offset > bytes.size() || bytes.size() - offset < sizeof(T)) return false;
+    std::memcpy(&out, bytes.data() + offset, sizeof(T));
+    return true;
 }
 
-// The Dr7 bits of a slot: its two enable bits and its type and length bits.
-DWORD64 SlotMask(int slot) {
-    return (3ull << (2 * slot)) | (0xFull << (16 + 4 * slot));
-}
-
-// A slot that the thread's own code has not enabled; -1 when all four are in use.
-int FreeSlot(DWORD64 dr7) {
-    for (int slot = 0; slot < 4; ++slot) {
-        if (!(dr7 & (3ull << (2 * slot)))) return slot;
-    }
-    return -1;
-}
-
-// Writes one byte of code, whatever the page's protection, and gives the page its protection back.
-bool WriteCodeByte(HANDLE process, DWORD64 address, BYTE value) {
-    auto* at = reinterpret_cast<void*>(address);
-    DWORD protection = 0;
-    bool unprotected = VirtualProtectEx(process, at, 1, PAGE_EXECUTE_READWRITE, &protection);
-    SIZE_T written = 0;
-    bool done = WriteProcessMemory(process, at, &value, 1, &written) && written == 1;
-    if (unprotected) VirtualProtectEx(process, at, 1, protection, &protection);
-    FlushInstructionCache(process, at, 1);
-    return done;
-}
-
-bool ReadMemory(HANDLE process, DWORD64 address, void* out, std::size_t size) {
-    SIZE_T got = 0;
-    return ReadProcessMemory(process, reinterpret_cast<const void*>(address), out, size, &got) && got == size;
-}
-
+// The header page as mapped in the process; every read bounded by what could be read.
 std::optional<ImageHeader> ReadImageHeader(HANDLE process, DWORD64 base) {
+    std::string bytes = ReadUpToUnreadable(process, base, kHeaderBytes);
     IMAGE_DOS_HEADER dos = {};
-    if (!ReadMemory(process, base, &dos, sizeof(dos)) || dos.e_magic != IMAGE_DOS_SIGNATURE) return std::nullopt;
-    if (dos.e_lfanew <= 0 || dos.e_lfanew > kMaxHeaderOffset) return std::nullopt;
-    // Entry point and image size stand at the same offsets in both optional header forms.
-    IMAGE_NT_HEADERS64 nt = {};
-    if (!ReadMemory(process, base + dos.e_lfanew, &nt, sizeof(nt)) || nt.Signature != IMAGE_NT_SIGNATURE)
+    if (!Take(bytes, 0, dos) || dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew <= 0) return std::nullopt;
+    auto at = static_cast<std::size_t>(dos.e_lfanew);
+    DWORD signature = 0;
+    IMAGE_FILE_HEADER file = {};
+    if (!Take(bytes, at, signature) || signature != IMAGE_NT_SIGNATURE || !Take(bytes, at + 4, file))
         return std::nullopt;
-    return ImageHeader{nt.OptionalHeader.AddressOfEntryPoint, nt.OptionalHeader.SizeOfImage, nt.FileHeader.Machine};
+    std::size_t optionalAt = at + 4 + sizeof(IMAGE_FILE_HEADER);
+    ImageHeader header;
+    header.machine = file.Machine;
+    // Entry point and image size stand at the same offsets in both optional header forms.
+    IMAGE_OPTIONAL_HEADER64 optional = {};
+    if (!Take(bytes, optionalAt, optional.Magic)) return std::nullopt;
+    std::size_t taken = std::min<std::size_t>(file.SizeOfOptionalHeader, sizeof(optional));
+    if (optionalAt + taken > bytes.size()) taken = bytes.size() - optionalAt;
+    std::memcpy(&optional, bytes.data() + optionalAt, taken);
+    header.entryRva = optional.AddressOfEntryPoint;
+    header.sizeOfImage = optional.SizeOfImage;
+    if (optional.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+        header.imageBase = optional.ImageBase;
+        if (optional.NumberOfRvaAndSizes > IMAGE_DIRECTORY_ENTRY_TLS &&
+            taken >= offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory) +
+                         (IMAGE_DIRECTORY_ENTRY_TLS + 1) * sizeof(IMAGE_DATA_DIRECTORY))
+            header.tlsRva = optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS].VirtualAddress;
+    }
+    std::size_t sectionAt = optionalAt + file.SizeOfOptionalHeader;
+    for (WORD i = 0; i < file.NumberOfSections; ++i) {
+        IMAGE_SECTION_HEADER section = {};
+        if (!Take(bytes, sectionAt + i * sizeof(section), section)) break;
+        if (section.Characteristics & IMAGE_SCN_MEM_SHARED)
+            header.sharedRanges.emplace_back(section.VirtualAddress,
+                                             std::max(section.Misc.VirtualSize, section.SizeOfRawData));
+    }
+    return header;
+}
+
+// A virtual address the file holds, as it stands in the mapped image: already
+// relocated, or still for the preferred base when the loader has not relocated yet.
+std::optional<DWORD64> MappedAddress(DWORD64 linked, DWORD64 base, const ImageHeader& header) {
+    if (linked >= base && linked - base < header.sizeOfImage) return linked;
+    if (linked >= header.imageBase && linked - header.imageBase < header.sizeOfImage)
+        return base + (linked - header.imageBase);
+    return std::nullopt;
+}
+
+std::vector<DWORD64> TlsCallbacks(HANDLE process, DWORD64 base, const ImageHeader& header) {
+    std::vector<DWORD64> callbacks;
+    IMAGE_TLS_DIRECTORY64 directory = {};
+    if (!header.tlsRva || header.tlsRva >= header.sizeOfImage ||
+        !ReadValue(process, base + header.tlsRva, directory))
+        return callbacks;
+    std::optional<DWORD64> list = MappedAddress(directory.AddressOfCallBacks, base, header);
+    for (std::size_t i = 0; list && i < kMaxTlsCallbacks; ++i) {
+        DWORD64 linked = 0;
+        if (!ReadValue(process, *list + i * sizeof(linked), linked) || !linked) break;
+        if (std::optional<DWORD64> callback = MappedAddress(linked, base, header)) callbacks.push_back(*callback);
+    }
+    return callbacks;
 }
 
 bool IsWow64(HANDLE process) {
@@ -74,208 +98,356 @@ bool IsWow64(HANDLE process) {
     return IsWow64Process(process, &wow64) && wow64;
 }
 
-bool GetContext(HANDLE thread, CONTEXT& context) {
-    context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER | CONTEXT_DEBUG_REGISTERS;
-    return GetThreadContext(thread, &context);
-}
-
-bool SetContext(HANDLE thread, CONTEXT& context) {
-    context.ContextFlags = CONTEXT_CONTROL | CONTEXT_DEBUG_REGISTERS;
-    return SetThreadContext(thread, &context);
-}
-
 }  // namespace
 
 DllInitWatch::DllInitWatch(HANDLE process, bool armed) : process_(process), armed_(armed && !IsWow64(process)) {}
 
+bool DllInitWatch::AddModule(DWORD64 base, const std::wstring& path, bool watchTls, DWORD* entryRva) {
+    std::optional<ImageHeader> header = ReadImageHeader(process_, base);
+    if (!header) return false;
+    modules_[base] = Module{header->sizeOfImage, path, header->sharedRanges};
+    // Code this watch does not speak is left alone.
+    if (!armed_ || header->machine != IMAGE_FILE_MACHINE_AMD64) return true;
+    if (watchTls) {
+        for (DWORD64 callback : TlsCallbacks(process_, base, *header))
+            AddBreakpoint(callback, Call{CallKind::TlsCallback, base, path});
+    }
+    // No entry point (resource-only DLLs): nothing to arm.
+    if (entryRva && header->entryRva != 0 && header->entryRva < header->sizeOfImage) *entryRva = header->entryRva;
+    return true;
+}
+
 void DllInitWatch::ImageMapped(const void* base, const std::wstring& path) {
-    auto at = reinterpret_cast<DWORD64>(base);
-    if (std::optional<ImageHeader> header = ReadImageHeader(process_, at))
-        modules_[at] = Module{header->sizeOfImage, path};
+    // The program's entry is its main, no initialisation: only its TLS callbacks are the loader's calls.
+    AddModule(reinterpret_cast<DWORD64>(base), path, true, nullptr);
 }
 
 void DllInitWatch::DllLoaded(const void* base, const std::wstring& path) {
     auto at = reinterpret_cast<DWORD64>(base);
-    std::optional<ImageHeader> header = ReadImageHeader(process_, at);
-    if (!header) return;
-    modules_[at] = Module{header->sizeOfImage, path};
-    // No entry point (resource-only DLLs), or code this watch does not speak: nothing to arm.
-    if (!armed_ || header->entryRva == 0 || header->entryRva >= header->sizeOfImage ||
-        header->machine != IMAGE_FILE_MACHINE_AMD64)
-        return;
-    DWORD64 entry = at + header->entryRva;
-    BYTE original = 0;
-    if (!ReadMemory(process_, entry, &original, 1) || !WriteCodeByte(process_, entry, kInt3)) return;
-    entries_[entry] = EntryBreakpoint{at, original, path};
+    DWORD entryRva = 0;
+    // The loader calls the TLS callbacks before the entry point, also where one is the entry itself.
+    if (AddModule(at, path, true, &entryRva) && entryRva) AddBreakpoint(at + entryRva, Call{CallKind::Entry, at, path});
 }
 
 void DllInitWatch::DllUnloaded(const void* base) {
     auto at = reinterpret_cast<DWORD64>(base);
-    modules_.erase(at);
-    // A DLL unloaded before its entry was called (a load that failed on a dependency).
-    for (auto it = entries_.begin(); it != entries_.end();) it = it->second.base == at ? entries_.erase(it) : ++it;
+    auto module = modules_.find(at);
+    DWORD64 size = module == modules_.end() ? 0 : module->second.size;
+    for (auto it = breakpoints_.lower_bound(at); it != breakpoints_.end() && it->first - at < size;) {
+        if (it->second.written) WriteCodeByte(process_, it->first, it->second.original);
+        it = breakpoints_.erase(it);
+    }
+    if (module != modules_.end()) modules_.erase(module);
+}
+
+void DllInitWatch::ThreadCreated(DWORD threadId, HANDLE thread) {
+    // A reused id starts afresh.
+    ThreadWatch watch;
+    watch.handle = thread;
+    threads_[threadId] = std::move(watch);
+}
+
+void DllInitWatch::ThreadExited(DWORD threadId) {
+    auto found = threads_.find(threadId);
+    if (found == threads_.end()) return;
+    while (!found->second.pending.empty()) EndPending(found->second, InitResult::Unknown);
+    threads_.erase(found);
+}
+
+void DllInitWatch::AddBreakpoint(DWORD64 address, Call call) {
+    if (!Writable(address)) return;
+    Breakpoint& breakpoint = breakpoints_[address];
+    breakpoint.calls.push_back(std::move(call));
+    if (!breakpoint.written && !Write(address, breakpoint) && breakpoint.calls.size() == 1 && !breakpoint.waiters)
+        breakpoints_.erase(address);
+}
+
+bool DllInitWatch::Write(DWORD64 address, Breakpoint& breakpoint) {
+    if (breakpoint.written) return true;
+    BYTE original = 0;
+    if (!ReadValue(process_, address, original) || !WriteCodeByte(process_, address, kInt3)) return false;
+    breakpoint.original = original;
+    breakpoint.written = true;
+    return true;
+}
+
+void DllInitWatch::Lift(DWORD64 address, Breakpoint& breakpoint) {
+    if (!breakpoint.written) return;
+    WriteCodeByte(process_, address, breakpoint.original);
+    breakpoint.written = false;
+}
+
+void DllInitWatch::Release(DWORD64 address) {
+    auto found = breakpoints_.find(address);
+    if (found == breakpoints_.end() || !found->second.calls.empty() || found->second.waiters > 0) return;
+    for (const auto& [threadId, thread] : threads_) {
+        if (thread.stepAddress == address) return;  // its step puts it back or lets it go
+    }
+    Lift(address, found->second);
+    breakpoints_.erase(found);
+}
+
+// Only inside a module's image, never in a section that other processes share.
+bool DllInitWatch::Writable(DWORD64 address) const {
+    DWORD64 base = 0;
+    const Module* module = ModuleHolding(address, base);
+    if (!module) return false;
+    auto rva = static_cast<DWORD>(address - base);
+    return std::none_of(module->sharedRanges.begin(), module->sharedRanges.end(),
+                        [&](const auto& range) { return rva - range.first < range.second; });
+}
+
+const DllInitWatch::Module* DllInitWatch::ModuleHolding(DWORD64 address, DWORD64& base) const {
+    auto above = modules_.upper_bound(address);
+    if (above == modules_.begin()) return nullptr;
+    --above;
+    if (address - above->first >= above->second.size) return nullptr;
+    base = above->first;
+    return &above->second;
+}
+
+std::wstring DllInitWatch::ModuleAt(DWORD64 address) const {
+    DWORD64 base = 0;
+    const Module* module = ModuleHolding(address, base);
+    return module ? module->path : std::wstring();
 }
 
 bool DllInitWatch::TakeOwnBreakpoint(const DEBUG_EVENT& event) {
     const EXCEPTION_RECORD& exception = event.u.Exception.ExceptionRecord;
+    auto thread = threads_.find(event.dwThreadId);
+    if (thread == threads_.end()) return false;
     auto address = reinterpret_cast<DWORD64>(exception.ExceptionAddress);
-    if (exception.ExceptionCode == EXCEPTION_BREAKPOINT) return OnEntryHit(event.dwThreadId, address);
-    if (exception.ExceptionCode == EXCEPTION_SINGLE_STEP) return OnReturnHit(event.dwThreadId, address);
+    if (exception.ExceptionCode == EXCEPTION_BREAKPOINT) return OnBreakpoint(thread->first, thread->second, address);
+    if (exception.ExceptionCode == EXCEPTION_SINGLE_STEP) return OnSingleStep(thread->second);
     return false;
 }
 
-bool DllInitWatch::OnEntryHit(DWORD threadId, DWORD64 address) {
+bool DllInitWatch::OnBreakpoint(DWORD threadId, ThreadWatch& thread, DWORD64 address) {
     // The exception address is the int3 itself; one system may report the byte after it.
-    auto found = entries_.find(address);
-    if (found == entries_.end()) found = entries_.find(address - 1);
-    if (found == entries_.end()) return false;
-    DWORD64 entry = found->first;
-    EntryBreakpoint breakpoint = std::move(found->second);
-    entries_.erase(found);
-    WriteCodeByte(process_, entry, breakpoint.original);
-    records_.emplace_back().path = breakpoint.path;  // the result stays unknown until the return
-
-    UniqueHandle thread(OpenThread(kThreadContextAccess, FALSE, threadId));
-    alignas(16) CONTEXT context = {};
-    if (!thread || !GetContext(thread.get(), context)) return true;  // the result stays unknown
-    if (context.Rip == entry + 1) context.Rip = entry;
-
-    // Kept only once the thread's registers have taken the change.
-    auto known = threads_.find(threadId);
-    ThreadWatch watch = known == threads_.end() ? ThreadWatch{} : known->second;
-    DWORD64 returnAddress = 0;
-    bool attach = context.Rdx == DLL_PROCESS_ATTACH &&
-                  ReadMemory(process_, context.Rsp, &returnAddress, sizeof(returnAddress));
-    // A nested initialisation returns to the same call site: it shares the breakpoint set already.
-    int slot = !attach ? -1 : watch.slot >= 0 ? (watch.returnAddress == returnAddress ? watch.slot : -1)
-                                               : FreeSlot(context.Dr7);
-    if (slot >= 0 && watch.slot < 0) {
-        watch.slot = slot;
-        watch.returnAddress = returnAddress;
-        watch.savedAddress = SlotAddress(context, slot);
-        watch.savedDr7Bits = context.Dr7 & SlotMask(slot);
-        watch.savedDr6 = context.Dr6;
-        SlotAddress(context, slot) = returnAddress;
-        context.Dr7 = (context.Dr7 & ~SlotMask(slot)) | (1ull << (2 * slot));  // local enable, execute, one byte
-    }
-    if (slot >= 0) watch.pending.push_back({records_.size() - 1, context.Rsp});
-    if (!SetContext(thread.get(), context)) {
-        // Without the debug registers, at least the instruction pointer goes back.
-        context.ContextFlags = CONTEXT_CONTROL;
-        SetThreadContext(thread.get(), &context);
+    auto found = breakpoints_.find(address);
+    if (found == breakpoints_.end() || !found->second.written) found = breakpoints_.find(address - 1);
+    if (found == breakpoints_.end() || !found->second.written) return false;
+    address = found->first;
+    ThreadContextScope scope(thread.handle, kContextFlags);
+    if (!scope.Read()) {
+        // Without the registers the instruction pointer cannot be told: the
+        // int3 goes for good, so that the thread never meets it again; what it
+        // waited for stays unknown.
+        Breakpoint& breakpoint = found->second;
+        Lift(address, breakpoint);
+        breakpoint.calls.clear();
         return true;
     }
-    if (watch.slot >= 0)
-        threads_[threadId] = std::move(watch);
-    else
-        threads_.erase(threadId);
+    CONTEXT& context = scope.Context();
+    if (context.Rip == address + 1) context.Rip = address;
+    if (!TakeReturn(threadId, thread, context, address)) {
+        Breakpoint& breakpoint = breakpoints_[address];
+        if (!breakpoint.calls.empty())
+            TakeCall(thread, context, address);
+        else
+            StepOver(threadId, thread, context, address);
+    }
+    if (!scope.Commit()) {
+        // The instruction pointer could not be set back: the int3 goes for
+        // good, so that the thread never meets it again.
+        Lift(address, found->second);
+        found->second.calls.clear();
+    }
+    Release(address);
     return true;
 }
 
-bool DllInitWatch::OnReturnHit(DWORD threadId, DWORD64 address) {
-    auto found = threads_.find(threadId);
-    if (found == threads_.end() || found->second.slot < 0) return false;
-    ThreadWatch& watch = found->second;
-    if (!watch.stepping && watch.returnAddress != address) return false;
-    UniqueHandle thread(OpenThread(kThreadContextAccess, FALSE, threadId));
-    alignas(16) CONTEXT context = {};
-    if (!thread || !GetContext(thread.get(), context)) return true;
-    if (watch.stepping) {
-        // Past the call site: the breakpoint waits there again for the outer returns.
-        watch.stepping = false;
-        context.EFlags &= ~kTrapFlag;
-        context.Dr7 |= 1ull << (2 * watch.slot);
-        context.Dr6 = watch.savedDr6;
-        SetContext(thread.get(), context);
-        return true;
-    }
-
-    // The call site is also reached by returns this watch did not arm: the
-    // stack tells whose return it is.
-    bool returned = !watch.pending.empty() && context.Rsp == watch.pending.back().entryRsp + sizeof(DWORD64);
-    if (returned) {
-        records_[watch.pending.back().record].result =
-            static_cast<DWORD>(context.Rax) ? InitResult::Succeeded : InitResult::Failed;
-        watch.pending.pop_back();
-    }
-    if (watch.pending.empty()) {
-        RestoreSlot(watch, context);
+// The call site reached by the thread whose innermost pending call returns:
+// its stack pointer is the one just above that call's frame.
+bool DllInitWatch::TakeReturn(DWORD threadId, ThreadWatch& thread, CONTEXT& context, DWORD64 address) {
+    if (thread.pending.empty()) return false;
+    const PendingCall& top = thread.pending.back();
+    if (top.returnAddress != address || context.Rsp != top.entryRsp + sizeof(DWORD64)) return false;
+    bool tls = records_[top.record].tlsCallback;
+    // A TLS callback returns nothing: that it returned is all there is to know.
+    EndPending(thread, tls || static_cast<DWORD>(context.Rax) ? InitResult::Succeeded : InitResult::Failed);
+    Breakpoint& site = breakpoints_[address];
+    if (site.waiters > 0 || !site.calls.empty()) {
+        // Others still wait here: the instruction runs once with the int3 lifted.
+        StepOver(threadId, thread, context, address);
     } else {
-        // Outer initialisations still wait for this call site: its instruction
-        // runs once with the breakpoint off, and the single step after it puts
-        // the breakpoint back.
-        context.Dr7 &= ~(3ull << (2 * watch.slot));
-        context.EFlags |= kTrapFlag;
-        watch.stepping = true;
+        Lift(address, site);
     }
-    if (SetContext(thread.get(), context) && watch.pending.empty()) threads_.erase(found);
     return true;
 }
 
-// The slot gets back what the debuggee had in it; the other slots are left as
-// they are now, which keeps whatever the debuggee set meanwhile.
-void DllInitWatch::RestoreSlot(const ThreadWatch& watch, CONTEXT& context) {
-    SlotAddress(context, watch.slot) = watch.savedAddress;
-    context.Dr7 = (context.Dr7 & ~SlotMask(watch.slot)) | watch.savedDr7Bits;
-    context.Dr6 = watch.savedDr6;
-}
-
-void DllInitWatch::GiveUp(DWORD threadId, const ThreadWatch& watch) {
-    UniqueHandle thread(OpenThread(kThreadContextAccess, FALSE, threadId));
-    alignas(16) CONTEXT context = {};
-    if (!thread || !GetContext(thread.get(), context)) return;
-    RestoreSlot(watch, context);
-    context.EFlags &= ~kTrapFlag;
-    SetContext(thread.get(), context);
-}
-
-void DllInitWatch::Disarm() {
-    for (const auto& [entry, breakpoint] : entries_) WriteCodeByte(process_, entry, breakpoint.original);
-    entries_.clear();
-    // The process runs: its threads stop for the change of their registers.
-    for (const auto& [threadId, watch] : threads_) {
-        UniqueHandle thread(OpenThread(kThreadContextAccess | THREAD_SUSPEND_RESUME, FALSE, threadId));
-        if (!thread || watch.slot < 0 || SuspendThread(thread.get()) == static_cast<DWORD>(-1)) continue;
-        alignas(16) CONTEXT context = {};
-        if (GetContext(thread.get(), context)) {
-            RestoreSlot(watch, context);
-            SetContext(thread.get(), context);
-        }
-        ResumeThread(thread.get());
+void DllInitWatch::TakeCall(ThreadWatch& thread, CONTEXT& context, DWORD64 address) {
+    Breakpoint& breakpoint = breakpoints_[address];
+    Call call = std::move(breakpoint.calls.front());
+    breakpoint.calls.pop_front();
+    Lift(address, breakpoint);
+    // A new call from the frame of a pending one: that one was left without
+    // returning (the loader calls DllMain again with DLL_PROCESS_DETACH after
+    // catching an exception inside it).
+    while (!thread.pending.empty() && thread.pending.back().entryRsp <= context.Rsp) {
+        if (thread.pending.back().callAddress == address) thread.pending.back().rearmed = false;  // consumed now
+        EndPending(thread, thread.pending.back().exceptionSeen ? InitResult::Unwound : InitResult::Unknown);
     }
-    threads_.clear();
+    if (!breakpoint.calls.empty()) Write(address, breakpoint);  // the next call of the same address
+    if (context.Rdx != DLL_PROCESS_ATTACH) return;
+
+    DllInitRecord& record = records_.emplace_back();
+    record.path = call.path;
+    record.tlsCallback = call.kind == CallKind::TlsCallback;
+    DWORD64 returnAddress = 0;
+    if (!ReadValue(process_, context.Rsp, returnAddress) || !Writable(returnAddress)) return;  // stays unknown
+    Breakpoint& site = breakpoints_[returnAddress];
+    if (!Write(returnAddress, site)) {
+        if (site.calls.empty() && !site.waiters) breakpoints_.erase(returnAddress);
+        return;
+    }
+    ++site.waiters;
+    thread.pending.push_back({records_.size() - 1, address, context.Rsp, returnAddress});
+}
+
+void DllInitWatch::StepOver(DWORD threadId, ThreadWatch& thread, CONTEXT& context, DWORD64 address) {
+    Lift(address, breakpoints_[address]);
+    context.EFlags |= kTrapFlag;
+    thread.stepAddress = address;
+    // No thread waiting here may pass the lifted int3 unseen meanwhile.
+    for (auto& [id, other] : threads_) {
+        if (id == threadId) continue;
+        bool waits = std::any_of(other.pending.begin(), other.pending.end(),
+                                 [&](const PendingCall& call) { return call.returnAddress == address; });
+        if (waits) thread.held.emplace_back(other.handle);
+    }
+}
+
+bool DllInitWatch::OnSingleStep(ThreadWatch& thread) {
+    if (!thread.stepAddress) return false;
+    AbandonStep(thread);
+    return true;
+}
+
+// The step is over, or another event came before it: the flag goes, the
+// threads held for it run again, and the int3 is back where calls wait.
+void DllInitWatch::AbandonStep(ThreadWatch& thread) {
+    DWORD64 address = std::exchange(thread.stepAddress, 0);
+    ThreadContextScope scope(thread.handle, CONTEXT_CONTROL);
+    if (scope.Read()) {
+        scope.Context().EFlags &= ~kTrapFlag;
+        scope.Commit();
+    }
+    auto found = breakpoints_.find(address);
+    if (found != breakpoints_.end()) {
+        if (found->second.waiters > 0 || !found->second.calls.empty()) Write(address, found->second);
+        Release(address);
+    }
+    thread.held.clear();
+}
+
+void DllInitWatch::EndPending(ThreadWatch& thread, InitResult result) {
+    PendingCall call = thread.pending.back();
+    thread.pending.pop_back();
+    records_[call.record].result = result;
+    if (call.rearmed) {
+        // The entry's int3 waited for a call from this frame that did not come.
+        auto entry = breakpoints_.find(call.callAddress);
+        if (entry != breakpoints_.end() && !entry->second.calls.empty()) entry->second.calls.pop_back();
+        Release(call.callAddress);
+    }
+    auto site = breakpoints_.find(call.returnAddress);
+    if (site != breakpoints_.end()) {
+        --site->second.waiters;
+        Release(call.returnAddress);
+    }
+}
+
+void DllInitWatch::ThreadShown(const DEBUG_EVENT& event) {
+    auto found = threads_.find(event.dwThreadId);
+    if (found == threads_.end() || found->second.pending.empty()) return;
+    if (event.dwDebugEventCode == EXIT_THREAD_DEBUG_EVENT || event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT)
+        return;
+    ThreadWatch& thread = found->second;
+    if (thread.stepAddress) AbandonStep(thread);
+    ThreadContextScope scope(thread.handle, CONTEXT_CONTROL);
+    if (!scope.Read()) return;
+    while (!thread.pending.empty() && scope.Context().Rsp > thread.pending.back().entryRsp)
+        EndPending(thread, thread.pending.back().exceptionSeen ? InitResult::Unwound : InitResult::Unknown);
 }
 
 bool DllInitWatch::NoteException(const DEBUG_EVENT& event) {
-    auto found = threads_.find(event.dwThreadId);
-    if (found == threads_.end() || found->second.pending.empty()) return false;
-    // The step over the call site did not come: the breakpoint is off, so the
-    // waiting results can no longer be told.
-    if (found->second.stepping) {
-        GiveUp(event.dwThreadId, found->second);
-        threads_.erase(found);
+    const EXCEPTION_RECORD& exception = event.u.Exception.ExceptionRecord;
+    // The loader's breakpoint is raised outside every initialisation (after
+    // them, under Wine): never a DLL's.
+    if (exception.ExceptionCode == EXCEPTION_BREAKPOINT && !loaderBreakpointSeen_) {
+        loaderBreakpointSeen_ = true;
         return false;
     }
-    const EXCEPTION_RECORD& exception = event.u.Exception.ExceptionRecord;
-    DllInitRecord& record = records_[found->second.pending.back().record];
+    auto found = threads_.find(event.dwThreadId);
+    if (found == threads_.end() || found->second.pending.empty()) return false;
+    // Running inside the innermost frame: its stack pointer below the frame's.
+    ThreadContextScope scope(found->second.handle, CONTEXT_CONTROL);
+    PendingCall& top = found->second.pending.back();
+    if (!scope.Read() || scope.Context().Rsp > top.entryRsp) return false;
+    DllInitRecord& record = records_[top.record];
     if (!record.exceptionCode) record.exceptionCode = exception.ExceptionCode;
     if (!event.u.Exception.dwFirstChance && *record.exceptionCode == exception.ExceptionCode)
         record.exceptionUnhandled = true;
+    DWORD64 base = 0;
+    const Module* module = ModuleHolding(top.callAddress, base);
+    if (!top.exceptionSeen && !record.tlsCallback && module) {
+        // Should the loader catch it, its next call of this entry comes from
+        // the same frame (DLL_PROCESS_DETACH): the int3 waits for it.
+        AddBreakpoint(top.callAddress, Call{CallKind::Entry, base, module->path});
+        top.rearmed = true;
+    }
+    top.exceptionSeen = true;
     return true;
 }
 
-std::wstring DllInitWatch::ModuleAt(DWORD64 address) const {
-    auto above = modules_.upper_bound(address);
-    if (above == modules_.begin()) return {};
-    --above;
-    return address - above->first < above->second.size ? above->second.path : std::wstring();
-}
-
 std::vector<DllInitRecord> DllInitWatch::Finish() {
-    for (const auto& [threadId, watch] : threads_) {
-        if (watch.stepping) continue;  // no breakpoint was waiting: the results stay unknown
-        for (const PendingReturn& pending : watch.pending) records_[pending.record].result = InitResult::Unfinished;
+    for (auto& [threadId, thread] : threads_) {
+        for (const PendingCall& pending : thread.pending) records_[pending.record].result = InitResult::Unfinished;
+        thread.pending.clear();
+        thread.held.clear();
     }
     threads_.clear();
     return std::move(records_);
+}
+
+void DllInitWatch::Disarm() {
+    for (auto& [address, breakpoint] : breakpoints_) {
+        if (breakpoint.written) disarmed_.push_back(address);
+        Lift(address, breakpoint);
+    }
+    breakpoints_.clear();
+    // The process runs: a thread stops for the change of its registers.
+    for (auto& [threadId, thread] : threads_) {
+        thread.held.clear();
+        if (!thread.stepAddress) continue;
+        thread.stepAddress = 0;
+        thread.lateStep = true;
+        ThreadContextScope scope(thread.handle, CONTEXT_CONTROL, true);
+        if (scope.Read()) {
+            scope.Context().EFlags &= ~kTrapFlag;
+            scope.Commit();
+        }
+    }
+}
+
+bool DllInitWatch::SettleLateEvent(const DEBUG_EVENT& event) {
+    const EXCEPTION_RECORD& exception = event.u.Exception.ExceptionRecord;
+    auto address = reinterpret_cast<DWORD64>(exception.ExceptionAddress);
+    auto thread = threads_.find(event.dwThreadId);
+    HANDLE handle = thread == threads_.end() ? nullptr : thread->second.handle;
+    if (exception.ExceptionCode == EXCEPTION_SINGLE_STEP) {
+        // A step of the watch's that ended before Disarm cleared its flag.
+        return thread != threads_.end() && std::exchange(thread->second.lateStep, false);
+    }
+    if (exception.ExceptionCode != EXCEPTION_BREAKPOINT) return false;
+    auto own = std::find_if(disarmed_.begin(), disarmed_.end(),
+                            [&](DWORD64 at) { return at == address || at + 1 == address; });
+    if (own == disarmed_.end()) return false;
+    ThreadContextScope scope(handle, CONTEXT_CONTROL);
+    if (scope.Read() && scope.Context().Rip == *own + 1) {
+        scope.Context().Rip = *own;
+        scope.Commit();
+    }
+    return true;
 }

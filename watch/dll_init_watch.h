@@ -1,88 +1,133 @@
 // The initialisation watch of one debuggee process: the result of every DLL's
-// DLL_PROCESS_ATTACH call, the exceptions raised while a thread is inside a
-// DLL's initialisation, and the initialisations still running when the process
-// ends. Its breakpoints are its own: the debuggee never sees them.
+// DLL_PROCESS_ATTACH call and of every TLS callback's, the exceptions raised
+// while a thread provably runs inside one, and the initialisations still
+// running when the process ends. Its breakpoints are its own: the debuggee
+// never sees them, and its debug registers are never touched.
 #pragma once
 #include <windows.h>
 
 #include <cstddef>
+#include <deque>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "verdict/findings.h"
+#include "watch/debuggee.h"
 
-// How it works: at a DLL's load event the image is mapped but not yet
-// initialised, so an int3 is written at its entry point (original byte kept).
-// When the loader calls the entry, the byte is put back and the instruction
-// pointer set back, and a hardware breakpoint on the return address (read from
-// [rsp]) is set in that thread's own debug registers, in a slot the debuggee
-// does not use: every DllMain returns to the same call site in the loader, and
-// only a thread's debug register tells one thread's return from another's. At
-// the return RAX holds the result, and the slot gets back what it held.
+// How it works, with int3 and the trap flag alone (debug registers are
+// accepted and never fire on some machines): at a DLL's load event the image
+// is mapped but not yet initialised, so an int3 is written at its entry point
+// and at each of its TLS callbacks (original bytes kept). When the loader calls
+// one, the byte is put back, the instruction pointer set back, and an int3 is
+// written at the return address read from [rsp]: the loader's call site,
+// which every DllMain returns to. There a thread's stack pointer tells whose
+// return it is: the one just above the frame of the call it waits for. Any
+// other thread passing the call site steps over it with the trap flag while
+// the threads that wait there are held still, so no return is missed. A thread
+// that shows at any later event that it left a frame without returning
+// through the call site (its stack pointer above the frame) did not return:
+// its result is unknown, or "left by an exception" when one was raised inside.
 class DllInitWatch {
 public:
     DllInitWatch() = default;
     // armed: write the breakpoints; when false only module ranges are kept.
     DllInitWatch(HANDLE process, bool armed);
 
-    // The process's own image, so that an exception in it is named by it.
+    // The process's own image, so that an exception in it is named by it; its TLS callbacks are watched.
     void ImageMapped(const void* base, const std::wstring& path);
-    // At a DLL's load event: its range, and the entry breakpoint where it can be written.
+    // At a DLL's load event: its range, and the breakpoints where they can be written.
     void DllLoaded(const void* base, const std::wstring& path);
+    // Before the unload is continued: no byte of the watch stays in the image.
     void DllUnloaded(const void* base);
+    void ThreadCreated(DWORD threadId, HANDLE thread);
+    // A thread that ends inside an initialisation leaves its result unknown.
+    void ThreadExited(DWORD threadId);
 
+    // Before any other handling of an event: a thread waiting for returns that
+    // shows it has left their frames did not return through the call site.
+    void ThreadShown(const DEBUG_EVENT& event);
     // True when the exception event is one of the watch's own breakpoints,
     // handled here: it is continued with DBG_CONTINUE and makes no line.
     bool TakeOwnBreakpoint(const DEBUG_EVENT& event);
-    // Any other exception: true when the thread was inside a DLL's initialisation
-    // (the exception is then that DLL's).
+    // Any other exception: true when the thread provably runs inside an
+    // initialisation (the exception is then that DLL's).
     bool NoteException(const DEBUG_EVENT& event);
 
     // The path of the module whose image holds the address; empty when none does.
     std::wstring ModuleAt(DWORD64 address) const;
     // At the exit event: every initialisation seen, those still running unfinished.
     std::vector<DllInitRecord> Finish();
-    // Before the debugger lets the process run on alone: every byte and
-    // debug register the watch changed gets back what it held.
+    // Before the debugger lets the process run on alone: every byte the watch
+    // wrote gets back what it held, and no thread keeps its trap flag.
     void Disarm();
+    // After Disarm, for an event that was raised before it and delivered only
+    // now: true when it is the watch's own, made harmless (instruction pointer
+    // back before the int3), to be continued with DBG_CONTINUE.
+    bool SettleLateEvent(const DEBUG_EVENT& event);
 
 private:
-    struct EntryBreakpoint {
-        DWORD64 base;
-        BYTE original;
+    enum class CallKind { Entry, TlsCallback };
+    // One call of the loader that a breakpoint waits for.
+    struct Call {
+        CallKind kind;
+        DWORD64 base;  // the module's
         std::wstring path;
+    };
+    struct Breakpoint {
+        BYTE original = 0;
+        bool written = false;
+        std::deque<Call> calls;  // in the order the loader makes them
+        int waiters = 0;         // returns pending at this address
     };
     struct Module {
         DWORD64 size;
         std::wstring path;
+        // The sections mapped shared, not copy-on-write: a byte written there
+        // would be written into every process that maps the file.
+        std::vector<std::pair<DWORD, DWORD>> sharedRanges;  // rva, size
     };
-    struct PendingReturn {
+    struct PendingCall {
         std::size_t record;
+        DWORD64 callAddress;
         DWORD64 entryRsp;  // [entryRsp] holds the return address
+        DWORD64 returnAddress;
+        bool exceptionSeen = false;
+        bool rearmed = false;  // the entry's int3 written again, for a call from this frame
     };
-    // The return breakpoint of one thread and the initialisations it waits for
-    // (nested ones, such as a DllMain loading another DLL, share it).
     struct ThreadWatch {
-        int slot = -1;
-        DWORD64 returnAddress = 0;
-        DWORD64 savedAddress = 0;  // what the debuggee had in the slot
-        DWORD64 savedDr7Bits = 0;
-        DWORD64 savedDr6 = 0;
-        std::vector<PendingReturn> pending;  // innermost last
-        bool stepping = false;  // one instruction past the call site with the breakpoint off
+        HANDLE handle = nullptr;
+        std::vector<PendingCall> pending;  // innermost last
+        DWORD64 stepAddress = 0;           // the int3 lifted for this thread's step over it
+        std::vector<HeldThread> held;      // threads waiting at stepAddress, held during the step
+        bool lateStep = false;             // a step that Disarm cut short may still report
     };
 
-    bool OnEntryHit(DWORD threadId, DWORD64 entry);
-    bool OnReturnHit(DWORD threadId, DWORD64 address);
-    static void RestoreSlot(const ThreadWatch& watch, CONTEXT& context);
-    // The thread's slot back as the debuggee had it, its waiting results unknown.
-    static void GiveUp(DWORD threadId, const ThreadWatch& watch);
+    bool OnBreakpoint(DWORD threadId, ThreadWatch& thread, DWORD64 address);
+    bool OnSingleStep(ThreadWatch& thread);
+    void AbandonStep(ThreadWatch& thread);
+    bool TakeReturn(DWORD threadId, ThreadWatch& thread, CONTEXT& context, DWORD64 address);
+    void TakeCall(ThreadWatch& thread, CONTEXT& context, DWORD64 address);
+    void StepOver(DWORD threadId, ThreadWatch& thread, CONTEXT& context, DWORD64 address);
+    // The innermost pending call is over: its record gets result.
+    void EndPending(ThreadWatch& thread, InitResult result);
+    void AddBreakpoint(DWORD64 address, Call call);
+    bool Write(DWORD64 address, Breakpoint& breakpoint);
+    void Lift(DWORD64 address, Breakpoint& breakpoint);
+    // Puts the original byte back for good once nothing waits at the address.
+    void Release(DWORD64 address);
+    bool Writable(DWORD64 address) const;
+    // Keeps the module's range; false when its header cannot be read.
+    bool AddModule(DWORD64 base, const std::wstring& path, bool watchTls, DWORD* entryRva);
+    const Module* ModuleHolding(DWORD64 address, DWORD64& base) const;
 
     HANDLE process_ = nullptr;
     bool armed_ = false;
-    std::map<DWORD64, EntryBreakpoint> entries_;  // by entry address
-    std::map<DWORD64, Module> modules_;           // by base
+    bool loaderBreakpointSeen_ = false;
+    std::map<DWORD64, Breakpoint> breakpoints_;
+    std::map<DWORD64, Module> modules_;  // by base
     std::map<DWORD, ThreadWatch> threads_;
     std::vector<DllInitRecord> records_;
+    std::vector<DWORD64> disarmed_;  // addresses whose int3 a late event may still report
 };

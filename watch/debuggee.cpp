@@ -1,0 +1,89 @@
+// Reads and writes of the debuggee's memory and its threads' contexts.
+#include "watch/debuggee.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::uintptr_t kPageSize = 4096;
+constexpr DWORD kSuspendFailed = static_cast<DWORD>(-1);
+
+// The protection of one page changed for as long as the guard lives.
+class ProtectionGuard {
+public:
+    ProtectionGuard(HANDLE process, void* at, DWORD protection) : process_(process), at_(at) {
+        changed_ = VirtualProtectEx(process_, at_, 1, protection, &previous_) != FALSE;
+    }
+    ~ProtectionGuard() {
+        if (changed_) VirtualProtectEx(process_, at_, 1, previous_, &previous_);
+    }
+    ProtectionGuard(const ProtectionGuard&) = delete;
+    ProtectionGuard& operator=(const ProtectionGuard&) = delete;
+
+private:
+    HANDLE process_;
+    void* at_;
+    DWORD previous_ = 0;
+    bool changed_ = false;
+};
+
+}  // namespace
+
+bool ReadWhole(HANDLE process, std::uintptr_t address, void* out, std::size_t size) {
+    SIZE_T got = 0;
+    return ReadProcessMemory(process, reinterpret_cast<const void*>(address), out, size, &got) && got == size;
+}
+
+std::string ReadUpToUnreadable(HANDLE process, std::uintptr_t address, std::size_t size) {
+    std::string bytes(size, '\0');
+    std::size_t done = 0;
+    while (process && done < size) {
+        std::size_t chunk = std::min<std::size_t>(size - done, kPageSize - (address + done) % kPageSize);
+        if (!ReadWhole(process, address + done, bytes.data() + done, chunk)) break;
+        done += chunk;
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+bool WriteCodeByte(HANDLE process, std::uintptr_t address, BYTE value) {
+    auto* at = reinterpret_cast<void*>(address);
+    bool written = false;
+    {
+        ProtectionGuard writable(process, at, PAGE_EXECUTE_READWRITE);
+        SIZE_T done = 0;
+        written = WriteProcessMemory(process, at, &value, 1, &done) && done == 1;
+    }
+    FlushInstructionCache(process, at, 1);
+    return written;
+}
+
+ThreadContextScope::ThreadContextScope(HANDLE thread, DWORD flags, bool suspend) : thread_(thread) {
+    if (!thread_) return;
+    if (suspend) {
+        suspended_ = SuspendThread(thread_) != kSuspendFailed;
+        if (!suspended_) return;
+    }
+    context_.ContextFlags = flags;
+    read_ = GetThreadContext(thread_, &context_) != FALSE;
+}
+
+ThreadContextScope::~ThreadContextScope() {
+    if (suspended_) ResumeThread(thread_);
+}
+
+bool ThreadContextScope::Commit() {
+    return read_ && SetThreadContext(thread_, &context_) != FALSE;
+}
+
+HeldThread::HeldThread(HANDLE thread) : thread_(thread) {
+    if (thread_ && SuspendThread(thread_) == kSuspendFailed) thread_ = nullptr;
+}
+
+HeldThread::~HeldThread() {
+    if (thread_) ResumeThread(thread_);
+}
+
+HeldThread::HeldThread(HeldThread&& other) noexcept : thread_(other.thread_) {
+    other.thread_ = nullptr;
+}
