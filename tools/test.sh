@@ -12,6 +12,8 @@ build=${KORVANE_BUILD_DIR:-$root/build}
 native=${KORVANE_NATIVE_BUILD_DIR:-$root/build-native}
 
 "$root/tools/install_deps.sh"
+source "$root/tools/machine_kind.sh"
+korvane_print_machine_kind
 cmake --preset mingw -S "$root" -B "$build" >/dev/null
 cmake --build "$build" -j2
 cmake --preset native -S "$root" -B "$native" >/dev/null

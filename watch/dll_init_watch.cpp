@@ -243,7 +243,7 @@ bool DllInitWatch::OnBreakpoint(DWORD threadId, ThreadWatch& thread, DWORD64 add
     if (!TakeReturn(threadId, thread, context, address)) {
         Breakpoint& breakpoint = breakpoints_[address];
         if (!breakpoint.calls.empty())
-            TakeCall(thread, context, address);
+            TakeCall(threadId, thread, context, address);
         else
             StepOver(threadId, thread, context, address);
     }
@@ -276,7 +276,7 @@ bool DllInitWatch::TakeReturn(DWORD threadId, ThreadWatch& thread, CONTEXT& cont
     return true;
 }
 
-void DllInitWatch::TakeCall(ThreadWatch& thread, CONTEXT& context, DWORD64 address) {
+void DllInitWatch::TakeCall(DWORD threadId, ThreadWatch& thread, CONTEXT& context, DWORD64 address) {
     Breakpoint& breakpoint = breakpoints_[address];
     Call call = std::move(breakpoint.calls.front());
     breakpoint.calls.pop_front();
@@ -288,21 +288,28 @@ void DllInitWatch::TakeCall(ThreadWatch& thread, CONTEXT& context, DWORD64 addre
         if (thread.pending.back().callAddress == address) thread.pending.back().rearmed = false;  // consumed now
         EndPending(thread, thread.pending.back().exceptionSeen ? InitResult::Unwound : InitResult::Unknown);
     }
-    if (!breakpoint.calls.empty()) Write(address, breakpoint);  // the next call of the same address
-    if (context.Rdx != DLL_PROCESS_ATTACH) return;
+    // The next call of the same address (a TLS callback that is also the
+    // entry point) gets its int3 back once this call has ended, or at once
+    // after one step when this call is not waited for.
+    bool watched = context.Rdx == DLL_PROCESS_ATTACH && WaitForReturn(thread, context, address, call);
+    if (!watched && !breakpoint.calls.empty()) StepOver(threadId, thread, context, address);
+}
+
+bool DllInitWatch::WaitForReturn(ThreadWatch& thread, const CONTEXT& context, DWORD64 address, const Call& call) {
 
     DllInitRecord& record = records_.emplace_back();
     record.path = call.path;
     record.tlsCallback = call.kind == CallKind::TlsCallback;
     DWORD64 returnAddress = 0;
-    if (!ReadValue(process_, context.Rsp, returnAddress) || !Writable(returnAddress)) return;  // stays unknown
+    if (!ReadValue(process_, context.Rsp, returnAddress) || !Writable(returnAddress)) return false;  // stays unknown
     Breakpoint& site = breakpoints_[returnAddress];
     if (!Write(returnAddress, site)) {
         if (site.calls.empty() && !site.waiters) breakpoints_.erase(returnAddress);
-        return;
+        return false;
     }
     ++site.waiters;
     thread.pending.push_back({records_.size() - 1, address, context.Rsp, returnAddress});
+    return true;
 }
 
 void DllInitWatch::StepOver(DWORD threadId, ThreadWatch& thread, CONTEXT& context, DWORD64 address) {
@@ -345,10 +352,12 @@ void DllInitWatch::EndPending(ThreadWatch& thread, InitResult result) {
     PendingCall call = thread.pending.back();
     thread.pending.pop_back();
     records_[call.record].result = result;
-    if (call.rearmed) {
+    auto called = breakpoints_.find(call.callAddress);
+    if (called != breakpoints_.end()) {
         // The entry's int3 waited for a call from this frame that did not come.
-        auto entry = breakpoints_.find(call.callAddress);
-        if (entry != breakpoints_.end() && !entry->second.calls.empty()) entry->second.calls.pop_back();
+        if (call.rearmed && !called->second.calls.empty()) called->second.calls.pop_back();
+        // A further call of the same address waits for its int3.
+        if (!called->second.calls.empty()) Write(call.callAddress, called->second);
         Release(call.callAddress);
     }
     auto site = breakpoints_.find(call.returnAddress);

@@ -108,7 +108,9 @@ private:
     bool OnSingleStep(ThreadWatch& thread);
     void AbandonStep(ThreadWatch& thread);
     bool TakeReturn(DWORD threadId, ThreadWatch& thread, CONTEXT& context, DWORD64 address);
-    void TakeCall(ThreadWatch& thread, CONTEXT& context, DWORD64 address);
+    void TakeCall(DWORD threadId, ThreadWatch& thread, CONTEXT& context, DWORD64 address);
+    // Records the call and waits at its return address; false when the return cannot be watched.
+    bool WaitForReturn(ThreadWatch& thread, const CONTEXT& context, DWORD64 address, const Call& call);
     void StepOver(DWORD threadId, ThreadWatch& thread, CONTEXT& context, DWORD64 address);
     // The innermost pending call is over: its record gets result.
     void EndPending(ThreadWatch& thread, InitResult result);

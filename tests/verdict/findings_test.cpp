@@ -69,10 +69,22 @@ TEST(StartFailures, CauseComesBeforeWhatItExplainsAndAnExplainedExitIsNotRepeate
          Outcome(0, {Init(kHook, InitResult::Succeeded, kAccessViolation)}),
          smallHeap,
          {}},
-        {"an exception inside an initialisation whose code the process ended with",
+        {"an exception an initialisation handled before it succeeded, and a later exit with its code",
          Outcome(kAccessViolation, {Init(L"C:\\app\\x.dll", InitResult::Succeeded, kAccessViolation)}),
          {},
+         {{FindingKind::ExitStatus, L"C:\\app\\app.exe", kAccessViolation}}},
+        {"an initialisation left by its exception, whose return was never seen",
+         Outcome(kAccessViolation, {Init(L"C:\\app\\x.dll", InitResult::Unwound, kAccessViolation)}),
+         {},
          {{FindingKind::DllInitException, L"C:\\app\\x.dll", kAccessViolation}}},
+        {"an exception inside an initialisation whose result could not be seen is no cause",
+         Outcome(kAccessViolation, {Init(L"C:\\app\\x.dll", InitResult::Unknown, kAccessViolation)}),
+         {},
+         {{FindingKind::ExitStatus, L"C:\\app\\app.exe", kAccessViolation}}},
+        {"an AppInit_DLLs entry refusing in a process that runs on is a note, and names no heap",
+         Outcome(3, {Init(kHook, InitResult::Failed)}),
+         smallHeap,
+         {{FindingKind::DllInitNote, kHook, std::nullopt}}},
         {"a failed start whose initialisations could not be watched",
          Outcome(kDllInitFailed, {Init(L"C:\\app\\x.dll", InitResult::Unknown)}),
          {},
@@ -97,15 +109,21 @@ TEST(StartFailures, CauseComesBeforeWhatItExplainsAndAnExplainedExitIsNotRepeate
     }
 }
 
-TEST(StartFailures, ProcessesAreToldInTheOrderTheyEnded) {
+TEST(StartFailures, CausesAreToldInTheOrderTheProcessesEndedAndNotesComeAfterThem) {
     std::vector<ProcessOutcome> processes = {
+        Outcome(0, {Init(L"C:\\app\\plugin.dll", InitResult::Failed)}, {}, {}, 0x30),
         Outcome(kDllInitFailed, {Init(L"C:\\app\\x.dll", InitResult::Failed)}, {}, {}, 0x20),
         Outcome(0xC0000017, {}, {}, {}, 0x10),
     };
     std::vector<Finding> found = FindStartFailures(processes, {});
-    ASSERT_EQ(2u, found.size());
+    ASSERT_EQ(3u, found.size());
     EXPECT_EQ(0x20u, found[0].processId);
     EXPECT_EQ(0x10u, found[1].processId);
+    EXPECT_EQ(FindingKind::DllInitNote, found[2].kind);
+    EXPECT_FALSE(ExplainsFailure(found[2]));
+    // The exit code that travels with the findings is that of the process the first cause names.
+    EXPECT_EQ(kDllInitFailed, FailedExitCode(found, processes));
+    EXPECT_EQ(std::nullopt, FailedExitCode({found[2]}, processes));
 }
 
 TEST(FindingTexts, EachKindNamesItsModuleProcessAndCodeInTheLogAndItsDetailInTheUpload) {
@@ -142,6 +160,9 @@ TEST(FindingTexts, EachKindNamesItsModuleProcessAndCodeInTheLogAndItsDetailInThe
         {{FindingKind::ExitStatus, 0x2A, L"%APP%\\app.exe", 0xC0000017},
          L"Процесс %APP%\\app.exe завершился с ошибкой: Недостаточно памяти (процесс 0x2A, код 0xC0000017)",
          L"exit_status;%APP%\\app.exe;0xC0000017"},
+        {{FindingKind::DllInitNote, 0x2A, L"%APP%\\plugin.dll"},
+         L"Библиотека %APP%\\plugin.dll отказалась от инициализации: процесс продолжил работу (процесс 0x2A)",
+         L"dll_init_note;%APP%\\plugin.dll;"},
         {{FindingKind::ExitStatus, 0x2A, L"", 0xC00000AA},
          L"Процесс  завершился с ошибкой: Нет описания (процесс 0x2A, код 0xC00000AA)", L"exit_status;;0xC00000AA"},
     };

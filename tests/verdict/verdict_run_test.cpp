@@ -7,12 +7,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <optional>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/handles.h"
 #include "base/text_1251.h"
 #include "modules/fold_path.h"
 #include "modules/import_check.h"
@@ -88,6 +90,24 @@ std::vector<Finding> FindingsForRefusedStart(const std::wstring& image, std::uin
     return FindStartFailures({process}, {});
 }
 
+// The module's initialisation calls in the process that ended last, in the order they began.
+std::vector<DllInitRecord> AllCalls(const WatchRun& run, const std::wstring& path) {
+    std::vector<DllInitRecord> calls;
+    if (run.processOutcomes.empty()) return calls;
+    for (const DllInitRecord& init : run.processOutcomes.back().inits) {
+        if (init.path == path) calls.push_back(init);
+    }
+    return calls;
+}
+
+// Those of its entry point, without its TLS callbacks.
+std::vector<DllInitRecord> EntryCalls(const WatchRun& run, const std::wstring& path) {
+    std::vector<DllInitRecord> calls = AllCalls(run, path);
+    calls.erase(std::remove_if(calls.begin(), calls.end(), [](const DllInitRecord& init) { return init.tlsCallback; }),
+                calls.end());
+    return calls;
+}
+
 void ExpectSameEvents(const WatchRun& unwatched, const WatchRun& watched) {
     std::vector<std::wstring> before = EventLines(unwatched);
     std::vector<std::wstring> after = EventLines(watched);
@@ -157,6 +177,79 @@ TEST(VerdictRun, AccessViolationInsideDllMainIsThatDllsWithItsCode) {
               lines[0]);
     for (const Finding& finding : watched.verdict)
         EXPECT_NE(FindingKind::ExitStatus, finding.kind) << "the exit code is the exception's, already named";
+    // The loader caught it and called DllMain again to detach: that call's result is not the attach's.
+    std::vector<DllInitRecord> inits = EntryCalls(watched, TargetFullPath(L"init_crashes.dll"));
+    ASSERT_EQ(1u, inits.size());
+    EXPECT_NE(InitResult::Succeeded, inits[0].result);
+}
+
+TEST(VerdictRun, TlsCallbacksAreWatchedLikeEntryPointsAndOneThatIsTheEntryIsNotTakenForDllMain) {
+    WatchRun refused = RunHeadless(TargetFullPath(L"imports_tls_entry.exe"));
+    EXPECT_EQ(0xC0000142u, refused.lastExitCode);
+    const std::wstring tlsEntry = TargetFullPath(L"tls_entry.dll");
+    std::vector<std::pair<bool, InitResult>> calls;
+    for (const DllInitRecord& init : AllCalls(refused, tlsEntry)) calls.emplace_back(init.tlsCallback, init.result);
+    EXPECT_EQ((std::vector<std::pair<bool, InitResult>>{{true, InitResult::Succeeded}, {false, InitResult::Failed}}),
+              calls) << "the TLS callback first, then DllMain at the same address";
+    ASSERT_FALSE(refused.verdict.empty());
+    EXPECT_EQ(FindingKind::DllInitFailed, refused.verdict[0].kind);
+    EXPECT_EQ(Folded(tlsEntry), refused.verdict[0].module);
+
+    // An exception inside a TLS callback names the callback's module.
+    WatchRun crashed = RunHeadless(TargetFullPath(L"imports_tls_crashes.exe"));
+    const std::wstring tlsCrashes = TargetFullPath(L"tls_crashes.dll");
+    auto named = std::find_if(crashed.verdict.begin(), crashed.verdict.end(),
+                              [&](const Finding& finding) { return finding.module == Folded(tlsCrashes); });
+    ASSERT_NE(crashed.verdict.end(), named);
+    EXPECT_EQ(0xC0000005u, named->code.value_or(0));
+    // Wine's loader passes over it and the program runs on; Windows' does not.
+    EXPECT_EQ(crashed.lastExitCode == 0 ? FindingKind::DllInitNote : FindingKind::DllInitException, named->kind);
+    std::vector<DllInitRecord> callbacks = AllCalls(crashed, tlsCrashes);
+    EXPECT_TRUE(std::any_of(callbacks.begin(), callbacks.end(), [](const DllInitRecord& init) {
+        return init.tlsCallback && init.exceptionCode == 0xC0000005u;
+    }));
+}
+
+TEST(VerdictRun, ExceptionHandledInsideAnInitialisationIsNotTakenForTheProgramsLaterCrash) {
+    const std::wstring target = TargetFullPath(L"imports_init_handles.exe");
+    WatchRun run = RunHeadless(target);
+    EXPECT_EQ(0xC0000005u, run.lastExitCode);
+    std::vector<DllInitRecord> inits = EntryCalls(run, TargetFullPath(L"init_handles.dll"));
+    ASSERT_EQ(1u, inits.size());
+    EXPECT_EQ(0xC0000005u, inits[0].exceptionCode.value_or(0)) << "seen inside the initialisation";
+    EXPECT_EQ(InitResult::Succeeded, inits[0].result);
+    ASSERT_EQ(1u, run.verdict.size());
+    EXPECT_EQ(FindingKind::UnhandledException, run.verdict[0].kind);
+    EXPECT_EQ(Folded(target), run.verdict[0].module);
+}
+
+TEST(VerdictRun, CleanStartOfAProgramOfTwentyDllsHasNoFindingAndEveryInitialisationReturned) {
+    const std::wstring target = TargetFullPath(L"twenty_dlls.exe");
+    WatchRun run = RunHeadless(target);
+    EXPECT_EQ(0u, run.lastExitCode);
+    EXPECT_TRUE(run.verdict.empty());
+    EXPECT_EQ((std::vector<std::wstring>{L"Ошибок запуска не обнаружено"}), VerdictLines(run));
+    ASSERT_FALSE(run.processOutcomes.empty());
+    std::size_t entries = 0;
+    for (const DllInitRecord& init : run.processOutcomes.back().inits) {
+        EXPECT_EQ(InitResult::Succeeded, init.result) << std::string(init.path.begin(), init.path.end());
+        entries += init.tlsCallback ? 0 : 1;
+    }
+    EXPECT_GE(entries, 20u);
+}
+
+TEST(VerdictRun, ProcessLetGoWhileItsDllsAreWatchedRunsOnToItsOwnEnd) {
+    const std::wstring target = TargetFullPath(L"loads_while_child_exits.exe");
+    WatchRun run = RunHeadless(target);
+    std::wstring id = TargetProcessId(run, target);
+    ASSERT_FALSE(id.empty());
+    UniqueHandle parent(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                    std::wcstoul(id.c_str(), nullptr, 16)));
+    ASSERT_TRUE(parent) << "still loading its DLL when the run ended";
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(parent.get(), kRequestArrivalTimeoutMs));
+    DWORD exitCode = 1;
+    GetExitCodeProcess(parent.get(), &exitCode);
+    EXPECT_EQ(0u, exitCode) << "a breakpoint or step of the debugger's reached it after the run";
 }
 
 // Where the machine's debug registers never fire, the program's own
