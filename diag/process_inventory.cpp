@@ -12,6 +12,7 @@
 #include "diag/privilege.h"
 #include "diag/process_parameters.h"
 #include "modules/file_facts.h"
+#include "watch/debuggee.h"
 #include "watch/launch_trace.h"
 
 namespace {
@@ -38,12 +39,7 @@ public:
 // Copies `chars` characters from the other process; the buffer is left all zero
 // when the read fails, so that no part of a failed copy is taken for text.
 bool CopyRemoteText(HANDLE process, ULONG_PTR address, std::size_t chars, ProcessText& buffer) {
-    if (chars == 0) return true;
-    SIZE_T read = 0;
-    if (ReadProcessMemory(process, reinterpret_cast<const void*>(address), buffer.data(), chars * sizeof(wchar_t),
-                          &read)) {
-        return true;
-    }
+    if (chars == 0 || ReadWhole(process, address, buffer.data(), chars * sizeof(wchar_t))) return true;
     buffer.fill(L'\0');
     return false;
 }

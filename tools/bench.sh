@@ -9,6 +9,8 @@ build=${KORVANE_BUILD_DIR:-$root/build}
 cmake --preset mingw -S "$root" -B "$build" >/dev/null
 cmake --build "$build" -j2 --target bench_runner >/dev/null
 
+source "$root/tools/machine_kind.sh"
+korvane_print_machine_kind
 source "$root/tools/wine_env.sh"
 KORVANE_XVFB=1
 trap korvane_wine_stop EXIT

@@ -166,7 +166,10 @@ public:
             // The initialisation watch's own breakpoints are no events of the
             // program: no line, and continued as handled.
             bool own = IsOwnBreakpoint(event);
-            if (!own) ShowThread(event);
+            if (own)
+                ++trace_.watchEvents;
+            else
+                ShowThread(event);
             EventOutcome outcome = own ? EventOutcome{std::nullopt, DBG_CONTINUE} : Describe(event);
             if (!own) status_ = outcome.status;
             if (outcome.line) {

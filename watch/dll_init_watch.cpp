@@ -150,6 +150,7 @@ void DllInitWatch::ThreadCreated(DWORD threadId, HANDLE thread) {
 void DllInitWatch::ThreadExited(DWORD threadId) {
     auto found = threads_.find(threadId);
     if (found == threads_.end()) return;
+    if (found->second.stepAddress) AbandonStep(found->second);
     while (!found->second.pending.empty()) EndPending(found->second, InitResult::Unknown);
     threads_.erase(found);
 }
@@ -168,6 +169,7 @@ bool DllInitWatch::Write(DWORD64 address, Breakpoint& breakpoint) {
     if (!ReadValue(process_, address, original) || !WriteCodeByte(process_, address, kInt3)) return false;
     breakpoint.original = original;
     breakpoint.written = true;
+    everWritten_.insert(address);
     return true;
 }
 
@@ -224,10 +226,15 @@ bool DllInitWatch::TakeOwnBreakpoint(const DEBUG_EVENT& event) {
 
 bool DllInitWatch::OnBreakpoint(DWORD threadId, ThreadWatch& thread, DWORD64 address) {
     // The exception address is the int3 itself; one system may report the byte after it.
+    if (!everWritten_.count(address)) --address;
+    if (!everWritten_.count(address)) return false;
     auto found = breakpoints_.find(address);
-    if (found == breakpoints_.end() || !found->second.written) found = breakpoints_.find(address - 1);
-    if (found == breakpoints_.end() || !found->second.written) return false;
-    address = found->first;
+    if (found == breakpoints_.end() || !found->second.written) {
+        // Raised before another thread's event lifted the int3: the thread
+        // runs the original instruction again, as if it had never met it.
+        SetBackTo(thread.handle, address);
+        return true;
+    }
     ThreadContextScope scope(thread.handle, kContextFlags);
     if (!scope.Read()) {
         // Without the registers the instruction pointer cannot be told: the
@@ -369,11 +376,11 @@ void DllInitWatch::EndPending(ThreadWatch& thread, InitResult result) {
 
 void DllInitWatch::ThreadShown(const DEBUG_EVENT& event) {
     auto found = threads_.find(event.dwThreadId);
-    if (found == threads_.end() || found->second.pending.empty()) return;
-    if (event.dwDebugEventCode == EXIT_THREAD_DEBUG_EVENT || event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT)
-        return;
+    if (found == threads_.end()) return;
     ThreadWatch& thread = found->second;
+    // Another event came before the step's: the threads held for it must not wait on.
     if (thread.stepAddress) AbandonStep(thread);
+    if (thread.pending.empty() || event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) return;
     ThreadContextScope scope(thread.handle, CONTEXT_CONTROL);
     if (!scope.Read()) return;
     while (!thread.pending.empty() && scope.Context().Rsp > thread.pending.back().entryRsp)
@@ -421,10 +428,7 @@ std::vector<DllInitRecord> DllInitWatch::Finish() {
 }
 
 void DllInitWatch::Disarm() {
-    for (auto& [address, breakpoint] : breakpoints_) {
-        if (breakpoint.written) disarmed_.push_back(address);
-        Lift(address, breakpoint);
-    }
+    for (auto& [address, breakpoint] : breakpoints_) Lift(address, breakpoint);
     breakpoints_.clear();
     // The process runs: a thread stops for the change of its registers.
     for (auto& [threadId, thread] : threads_) {
@@ -450,13 +454,17 @@ bool DllInitWatch::SettleLateEvent(const DEBUG_EVENT& event) {
         return thread != threads_.end() && std::exchange(thread->second.lateStep, false);
     }
     if (exception.ExceptionCode != EXCEPTION_BREAKPOINT) return false;
-    auto own = std::find_if(disarmed_.begin(), disarmed_.end(),
-                            [&](DWORD64 at) { return at == address || at + 1 == address; });
-    if (own == disarmed_.end()) return false;
-    ThreadContextScope scope(handle, CONTEXT_CONTROL);
-    if (scope.Read() && scope.Context().Rip == *own + 1) {
-        scope.Context().Rip = *own;
+    if (!everWritten_.count(address)) --address;
+    if (!everWritten_.count(address)) return false;
+    SetBackTo(handle, address);
+    return true;
+}
+
+// A thread stopped by an int3 at address runs it again from its first byte.
+void DllInitWatch::SetBackTo(HANDLE thread, DWORD64 address) {
+    ThreadContextScope scope(thread, CONTEXT_CONTROL);
+    if (scope.Read() && scope.Context().Rip == address + 1) {
+        scope.Context().Rip = address;
         scope.Commit();
     }
-    return true;
 }

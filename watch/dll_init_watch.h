@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <deque>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -120,6 +121,7 @@ private:
     // Puts the original byte back for good once nothing waits at the address.
     void Release(DWORD64 address);
     bool Writable(DWORD64 address) const;
+    static void SetBackTo(HANDLE thread, DWORD64 address);
     // Keeps the module's range; false when its header cannot be read.
     bool AddModule(DWORD64 base, const std::wstring& path, bool watchTls, DWORD* entryRva);
     const Module* ModuleHolding(DWORD64 address, DWORD64& base) const;
@@ -131,5 +133,8 @@ private:
     std::map<DWORD64, Module> modules_;  // by base
     std::map<DWORD, ThreadWatch> threads_;
     std::vector<DllInitRecord> records_;
-    std::vector<DWORD64> disarmed_;  // addresses whose int3 a late event may still report
+    // Every address that held an int3 of the watch's: an event raised there
+    // may be delivered after the byte went back (another thread's event lifted
+    // it, or Disarm did).
+    std::set<DWORD64> everWritten_;
 };

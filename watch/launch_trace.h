@@ -74,6 +74,7 @@ public:
     ModuleFactsReader moduleFacts;
     // The initialisation watch's breakpoints; off only where a run is compared with one without them.
     bool watchInitialisations = true;
+    unsigned long long watchEvents = 0;  // the debug events its breakpoints raised
     std::vector<ProcessOutcome> processOutcomes;  // one per process exit, in exit order
     std::vector<Finding> verdict;
 };

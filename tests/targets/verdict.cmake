@@ -28,3 +28,7 @@ korvane_test_target(twenty_dlls SOURCES twenty_dlls.cpp
          secur32 winspool userenv netapi32 ole32 oleaut32 shell32 advapi32 gdi32 user32)
 korvane_test_target(loads_while_child_exits SOURCES loads_while_child_exits.cpp)
 add_dependencies(target_loads_while_child_exits target_quick_exit target_plain_helper)
+# A DLL whose entry point lies in a section shared between processes.
+korvane_test_target(shared_entry DLL SOURCES shared_entry.c)
+target_link_options(target_shared_entry PRIVATE -nostdlib -nostartfiles -Wl,--entry,SharedEntry)
+korvane_test_target(imports_shared_entry SOURCES imports_shared_entry.cpp LIBS target_shared_entry)
