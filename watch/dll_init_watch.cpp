@@ -137,6 +137,8 @@ void DllInitWatch::DllUnloaded(const void* base) {
         if (it->second.written) WriteCodeByte(process_, it->first, it->second.original);
         it = breakpoints_.erase(it);
     }
+    // Another image may come to these addresses, with int3 bytes of its own.
+    everWritten_.erase(everWritten_.lower_bound(at), everWritten_.lower_bound(at + size));
     if (module != modules_.end()) modules_.erase(module);
 }
 
