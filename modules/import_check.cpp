@@ -473,11 +473,16 @@ LoaderSearch ReadLoaderSearch(HANDLE process, const std::wstring& imagePath) {
     search.currentFolder = ReadCountedString(process, parameters, kParametersCurrentDirectory, kLongestFolderChars);
     const std::wstring environment = ReadEnvironment(process, parameters, kLongestEnvironmentChars);
     search.parametersRead = !environment.empty() && PathFromEnvironment(environment, search.pathFolders);
-    // A 32-bit process's system32 is the WOW64 system folder.
-    for (std::wstring& folder : search.pathFolders) {
-        if (wow64 && Lower(folder) == Lower(nativeSystemFolder)) folder = search.systemFolder;
+    if (wow64) {
+        for (std::wstring& folder : search.pathFolders)
+            folder = FolderSeenBy32BitProcess(folder, nativeSystemFolder, search.systemFolder, search.windowsFolder);
     }
     return search;
+}
+
+std::wstring FolderSeenBy32BitProcess(const std::wstring& folder, const std::wstring& systemFolder,
+                                      const std::wstring& wow64SystemFolder, const std::wstring&) {
+    return Lower(folder) == Lower(systemFolder) ? wow64SystemFolder : folder;
 }
 
 std::vector<ImportProblem> FindImportProblems(const std::wstring& imagePath, const LoaderSearch& search) {

@@ -44,3 +44,8 @@ LoaderSearch ReadLoaderSearch(HANDLE process, const std::wstring& imagePath);
 // Every problem, in the order the walk finds them; empty when every import
 // resolves or when a rule cannot be decided (then nothing is named).
 std::vector<ImportProblem> FindImportProblems(const std::wstring& imagePath, const LoaderSearch& search);
+
+// A folder as a 32-bit process on 64-bit Windows reaches it through file-system
+// redirection: the system folder is the WOW64 system folder. Other folders are unchanged.
+std::wstring FolderSeenBy32BitProcess(const std::wstring& folder, const std::wstring& systemFolder,
+                                      const std::wstring& wow64SystemFolder, const std::wstring& windowsFolder);
