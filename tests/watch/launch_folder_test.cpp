@@ -21,31 +21,18 @@ std::wstring FullPath(const std::wstring& path) {
     return full;
 }
 
-// Korvane's current folder for the scope, as Wine's file dialog leaves it
-// after a choice in that folder.
-class CurrentFolderScope {
-public:
-    explicit CurrentFolderScope(const std::wstring& folder) {
-        GetCurrentDirectoryW(MAX_PATH, saved_);
-        EXPECT_TRUE(SetCurrentDirectoryW(folder.c_str()));
-    }
-    ~CurrentFolderScope() { SetCurrentDirectoryW(saved_); }
-    CurrentFolderScope(const CurrentFolderScope&) = delete;
-    CurrentFolderScope& operator=(const CurrentFolderScope&) = delete;
-
-private:
-    wchar_t saved_[MAX_PATH] = {};
-};
-
 }  // namespace
 
 TEST(LaunchFolder, AProgramLackingADllOfTheFolderChosenBeforeFailsAsInAPlainStart) {
     RestrictDllSearchToSystemFolder();  // as zar.exe does first thing
     const std::wstring lacking = FullPath(TargetPath(L"lacks_neighbour.exe"));
     const std::wstring loadsFromCurrent = FullPath(TargetPath(L"loads_from_current.exe"));
-    CurrentFolderScope previousChoice(FullPath(TargetPath(L"neighbour")));
-
+    // Korvane's current folder as Wine's file dialog leaves it after a choice in neighbour/.
+    wchar_t korvaneFolder[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, korvaneFolder);
+    EXPECT_TRUE(SetCurrentDirectoryW(FullPath(TargetPath(L"neighbour")).c_str()));
     const WatchRun run = RunHeadless(lacking);
+    SetCurrentDirectoryW(korvaneFolder);
     EXPECT_EQ(kDllNotFound, run.lastExitCode) << "neighbour.dll was found in Korvane's current folder";
     EXPECT_TRUE(std::any_of(run.verdict.begin(), run.verdict.end(), [](const Finding& finding) {
         return finding.kind == FindingKind::DllNotFound && finding.module == L"neighbour.dll";
