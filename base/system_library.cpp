@@ -44,6 +44,7 @@ void RestrictDllSearchToSystemFolder() {
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn*>(
         reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    // Never SetDllDirectoryW: the processes Korvane creates would inherit it,
+    // and the watched program must search for its DLLs as in a plain start.
     if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    SetDllDirectoryW(L"");  // takes the current directory out of the search order
 }

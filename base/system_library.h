@@ -17,6 +17,6 @@ Fn* SystemProc(const wchar_t* dllName, const char* procName) {
     return module ? reinterpret_cast<Fn*>(reinterpret_cast<void*>(GetProcAddress(module, procName))) : nullptr;
 }
 
-// Restricts the process's DLL search to the system folder (and the application
-// folder for nothing: it is left out), called first thing at start.
+// Restricts this process's own DLL search to the system folder, called first
+// thing at start; the DLL search of the processes it creates stays untouched.
 void RestrictDllSearchToSystemFolder();

@@ -2,15 +2,18 @@
 // process, reads them from disk with the PE reader, and names what the loader
 // could not find, could not bind or could not load for the process's machine.
 // Where a rule cannot be decided (side-by-side assemblies, .local redirection,
-// a PATH that could not be read), nothing is named.
+// a PATH that could not be read, a walk deeper than any real one), nothing is
+// named. Delay-loaded DLLs are never followed: the loader loads none of them
+// at the start, so none of them can make it fail.
 #include "modules/import_check.h"
+
+#include <winternl.h>
 
 #include <map>
 #include <optional>
 #include <set>
 #include <string_view>
 #include <tuple>
-#include <unordered_map>
 
 #include "base/handles.h"
 #include "diag/process_parameters.h"
@@ -22,6 +25,9 @@ constexpr std::size_t kLongestFolderChars = 32767;
 constexpr std::size_t kLongestEnvironmentChars = 1 << 20;
 constexpr std::size_t kLargestManifestBytes = 1 << 20;
 constexpr int kMostForwarderHops = 16;
+// Real import chains are a few DLLs deep; a crafted chain of thousands of
+// files would otherwise exhaust the stack of the walk.
+constexpr int kDeepestImport = 64;
 const wchar_t kKnownDllsKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\KnownDLLs";
 
 using IsWow64Process2Fn = BOOL WINAPI(HANDLE, USHORT*, USHORT*);
@@ -112,8 +118,49 @@ std::uint16_t ProcessMachine(HANDLE process, bool& wow64) {
     return wow64 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64;
 }
 
-std::vector<std::wstring> ReadKnownDlls() {
+// The sections of the \KnownDlls object directory (\KnownDlls32 for a 32-bit
+// process), where Windows' session manager maps the known DLLs and the names
+// they pull in: the loader takes each from there. Wine 8 has no such
+// directory; nothing is added then.
+void ReadKnownDllsDirectory(bool wow64, std::vector<std::wstring>& names) {
+    struct DirectoryEntryInfo {
+        UNICODE_STRING name;
+        UNICODE_STRING typeName;
+    };
+    using NtOpenDirectoryObjectFn = NTSTATUS NTAPI(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*);
+    using NtQueryDirectoryObjectFn = NTSTATUS NTAPI(HANDLE, void*, ULONG, BOOLEAN, BOOLEAN, ULONG*, ULONG*);
+    constexpr ACCESS_MASK kDirectoryQuery = 0x0001;
+    constexpr std::size_t kMostEntries = 4096;
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto* openDirectory = reinterpret_cast<NtOpenDirectoryObjectFn*>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtOpenDirectoryObject")));
+    auto* queryDirectory = reinterpret_cast<NtQueryDirectoryObjectFn*>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryDirectoryObject")));
+    if (!openDirectory || !queryDirectory) return;
+    std::wstring path = wow64 ? L"\\KnownDlls32" : L"\\KnownDlls";
+    UNICODE_STRING name = {static_cast<USHORT>(path.size() * sizeof(wchar_t)),
+                           static_cast<USHORT>(path.size() * sizeof(wchar_t)), path.data()};
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    HANDLE opened = nullptr;
+    if (openDirectory(&opened, kDirectoryQuery, &attributes) < 0) return;
+    UniqueHandle directory(opened);
+    alignas(8) unsigned char buffer[4096];
+    ULONG context = 0;
+    for (std::size_t entry = 0; entry < kMostEntries; ++entry) {
+        ULONG returned = 0;
+        if (queryDirectory(directory.get(), buffer, sizeof(buffer), TRUE, entry == 0, &context, &returned) < 0) return;
+        const auto* info = reinterpret_cast<const DirectoryEntryInfo*>(buffer);
+        const std::wstring_view type(info->typeName.Buffer, info->typeName.Length / sizeof(wchar_t));
+        // Besides the sections it holds KnownDllPath, a link to the folder.
+        if (type != L"Section") continue;
+        names.push_back(Lower(std::wstring(info->name.Buffer, info->name.Length / sizeof(wchar_t))));
+    }
+}
+
+std::vector<std::wstring> ReadKnownDlls(bool wow64) {
     std::vector<std::wstring> names;
+    ReadKnownDllsDirectory(wow64, names);
     UniqueRegKey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKnownDllsKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return names;
     for (DWORD index = 0;; ++index) {
@@ -168,7 +215,7 @@ struct DiskImage {
     PeImage pe;
     bool walked = false;
     std::optional<std::vector<std::string>> manifestNames;
-    std::optional<std::unordered_map<std::string, const PeExport*>> exportsByName;
+    std::optional<PeExportIndex> exportIndex;  // built at the first lookup
 };
 
 PeImage ReadImageFile(const std::wstring& path, bool& read) {
@@ -215,16 +262,17 @@ private:
     DiskImage& Image(const std::wstring& path);
     bool Usable(const DiskImage& image) const;
     Resolution Resolve(const std::string& name);
-    void Walk(DiskImage& image, bool delay);
-    void FollowImport(DiskImage& importer, const PeImportedDll& dll, bool delay);
-    void CheckFunction(const DiskImage& importer, DiskImage& target, PeImportedFunction wanted, bool delay);
+    std::vector<std::wstring> CandidatesOfPath(const std::wstring& path) const;
+    void Walk(DiskImage& image, int depth);
+    void FollowImport(DiskImage& importer, const PeImportedDll& dll, int depth);
+    void CheckFunction(const DiskImage& importer, DiskImage& target, PeImportedFunction wanted, int depth);
     const PeExport* FindExport(DiskImage& image, const PeImportedFunction& wanted);
     // Found nowhere: the loader would fail, unless something we cannot evaluate supplies it.
-    void NameMissing(DiskImage& importer, const std::string& name, bool delay);
+    void NameMissing(DiskImage& importer, const std::string& name);
     bool AssemblyMaySupply(DiskImage& importer, const std::string& lowerName);
     const std::vector<std::string>& ManifestNamesOf(DiskImage& image);
     void Report(ImportProblemKind kind, const std::wstring& module, const std::wstring& importer,
-                const std::wstring& function, bool delay);
+                const std::wstring& function);
 
     const LoaderSearch& search_;
     std::vector<std::wstring> folders_;
@@ -232,7 +280,6 @@ private:
     bool dotLocal_ = false;
     std::map<std::wstring, DiskImage> images_;        // by lower-case path
     std::map<std::string, Resolution> resolutions_;   // by lower-case name
-    std::vector<std::pair<DiskImage*, const PeImportedDll*>> delayEdges_;
     std::set<std::tuple<ImportProblemKind, std::wstring, std::wstring, std::wstring>> reported_;
     std::vector<ImportProblem> problems_;
 };
@@ -246,8 +293,9 @@ DiskImage& ImportWalk::Image(const std::wstring& path) {
     return entry->second;
 }
 
+// An IL-only .NET image that does not require 32 bits is mapped for any process.
 bool ImportWalk::Usable(const DiskImage& image) const {
-    return image.pe.headersRead && (search_.machine == 0 || image.pe.machine == search_.machine);
+    return image.pe.headersRead && (search_.machine == 0 || image.pe.machine == search_.machine || image.pe.anyMachine);
 }
 
 // The loader's order: KnownDLLs from the system folder, then the folders; an
@@ -258,11 +306,14 @@ Resolution ImportWalk::Resolve(const std::string& name) {
     if (auto cached = resolutions_.find(lowerName); cached != resolutions_.end()) return cached->second;
     Resolution resolution;
     std::vector<std::wstring> candidates;
-    const std::wstring wideName = Widen(name.find('.') == std::string::npos ? name + ".dll" : name);
+    const std::size_t fileName = name.find_last_of("\\/");
+    const bool extension = name.find('.', fileName == std::string::npos ? 0 : fileName + 1) != std::string::npos;
+    const std::wstring wideName = Widen(extension ? name : name + ".dll");
     if (IsApiSetName(lowerName)) {
         resolution.found = Found::System;
-    } else if (name.find_first_of("\\/") != std::string::npos) {
-        candidates.push_back(wideName);
+    } else if (fileName != std::string::npos || name.find(':') != std::string::npos) {
+        candidates = CandidatesOfPath(wideName);
+        if (candidates.empty()) resolution.found = Found::System;  // undecided: never named
     } else {
         const std::wstring lowerWide = Lower(wideName);
         for (const std::wstring& known : search_.knownDlls) {
@@ -287,61 +338,68 @@ Resolution ImportWalk::Resolve(const std::string& name) {
     return resolution;
 }
 
-void ImportWalk::Walk(DiskImage& image, bool delay) {
-    image.walked = true;
-    for (const PeImportedDll& dll : image.pe.imports) {
-        if (!dll.delayLoad) FollowImport(image, dll, delay);
+// A name holding a path, as the loader takes it: a full path as it is, a
+// path from the root on the process's current drive, a relative one under
+// each folder of the search in turn. A drive's own current folder is not
+// known: no candidate, nothing decided.
+std::vector<std::wstring> ImportWalk::CandidatesOfPath(const std::wstring& path) const {
+    std::wstring name = path;
+    for (wchar_t& c : name) {
+        if (c == L'/') c = L'\\';
     }
+    if (name.starts_with(L"\\\\") || (name.size() > 2 && name[1] == L':' && name[2] == L'\\')) return {name};
+    if (name.starts_with(L"\\")) {
+        if (search_.currentFolder.size() < 2 || search_.currentFolder[1] != L':') return {};
+        return {search_.currentFolder.substr(0, 2) + name};
+    }
+    if (name.find(L':') != std::wstring::npos) return {};
+    std::vector<std::wstring> candidates;
+    for (const std::wstring& folder : folders_) candidates.push_back(JoinPath(folder, name));
+    return candidates;
+}
+
+// Only the import table: delay-loaded DLLs are loaded, if ever, after the start.
+void ImportWalk::Walk(DiskImage& image, int depth) {
+    image.walked = true;
+    if (depth >= kDeepestImport) return;
     for (const PeImportedDll& dll : image.pe.imports) {
-        if (dll.delayLoad) delayEdges_.emplace_back(&image, &dll);
+        if (!dll.delayLoad) FollowImport(image, dll, depth + 1);
     }
 }
 
-void ImportWalk::FollowImport(DiskImage& importer, const PeImportedDll& dll, bool delay) {
+void ImportWalk::FollowImport(DiskImage& importer, const PeImportedDll& dll, int depth) {
     const Resolution resolution = Resolve(dll.name);
     switch (resolution.found) {
     case Found::System:
         return;
     case Found::Nowhere:
-        NameMissing(importer, dll.name, delay);
+        NameMissing(importer, dll.name);
         return;
     case Found::Unusable:
-        Report(ImportProblemKind::BadImageFormat, resolution.path, importer.path, {}, delay);
+        Report(ImportProblemKind::BadImageFormat, resolution.path, importer.path, {});
         return;
     case Found::File:
         break;
     }
     DiskImage& target = Image(resolution.path);
-    if (!target.walked) Walk(target, delay);
-    for (const PeImportedFunction& function : dll.functions) CheckFunction(importer, target, function, delay);
+    if (!target.walked) Walk(target, depth);
+    for (const PeImportedFunction& function : dll.functions) CheckFunction(importer, target, function, depth);
 }
 
 const PeExport* ImportWalk::FindExport(DiskImage& image, const PeImportedFunction& wanted) {
-    if (wanted.byOrdinal) {
-        for (const PeExport& entry : image.pe.exports) {
-            if (entry.ordinal == wanted.ordinal) return &entry;
-        }
-        return nullptr;
-    }
-    if (!image.exportsByName) {
-        image.exportsByName.emplace();
-        for (const PeExport& entry : image.pe.exports) {
-            if (!entry.name.empty()) image.exportsByName->emplace(entry.name, &entry);
-        }
-    }
-    auto found = image.exportsByName->find(wanted.name);
-    return found == image.exportsByName->end() ? nullptr : found->second;
+    if (!image.exportIndex) image.exportIndex.emplace(image.pe.exports);
+    return image.exportIndex->Find(wanted);
 }
 
 // Follows forwarders ("dll.func", "dll.#n") as far as kMostForwarderHops; a
 // longer chain or a loop decides nothing.
-void ImportWalk::CheckFunction(const DiskImage& importer, DiskImage& target, PeImportedFunction wanted, bool delay) {
+void ImportWalk::CheckFunction(const DiskImage& importer, DiskImage& target, PeImportedFunction wanted, int depth) {
     DiskImage* at = &target;
     for (int hop = 0; hop < kMostForwarderHops; ++hop) {
         if (!at->read || !at->pe.exportsComplete) return;
         const PeExport* entry = FindExport(*at, wanted);
         if (!entry) {
-            Report(ImportProblemKind::ImportNotFound, at->path, importer.path, FunctionText(wanted), delay);
+            Report(ImportProblemKind::ImportNotFound, at->path, importer.path, FunctionText(wanted));
             return;
         }
         if (entry->forwarder.empty()) return;
@@ -363,23 +421,23 @@ void ImportWalk::CheckFunction(const DiskImage& importer, DiskImage& target, PeI
         const Resolution resolution = Resolve(module);
         if (resolution.found == Found::System) return;
         if (resolution.found == Found::Nowhere) {
-            NameMissing(*at, module.find('.') == std::string::npos ? module + ".dll" : module, delay);
+            NameMissing(*at, module.find('.') == std::string::npos ? module + ".dll" : module);
             return;
         }
         if (resolution.found == Found::Unusable) {
-            Report(ImportProblemKind::BadImageFormat, resolution.path, at->path, {}, delay);
+            Report(ImportProblemKind::BadImageFormat, resolution.path, at->path, {});
             return;
         }
         DiskImage& forwardedTo = Image(resolution.path);
-        if (!forwardedTo.walked) Walk(forwardedTo, delay);
+        if (!forwardedTo.walked) Walk(forwardedTo, depth);
         at = &forwardedTo;
         wanted = next;
     }
 }
 
-void ImportWalk::NameMissing(DiskImage& importer, const std::string& name, bool delay) {
+void ImportWalk::NameMissing(DiskImage& importer, const std::string& name) {
     if (!search_.parametersRead || dotLocal_ || AssemblyMaySupply(importer, LowerAscii(name))) return;
-    Report(ImportProblemKind::DllNotFound, Widen(name), importer.path, {}, delay);
+    Report(ImportProblemKind::DllNotFound, Widen(name), importer.path, {});
 }
 
 const std::vector<std::string>& ImportWalk::ManifestNamesOf(DiskImage& image) {
@@ -425,9 +483,9 @@ bool ImportWalk::AssemblyMaySupply(DiskImage& importer, const std::string& lower
 }
 
 void ImportWalk::Report(ImportProblemKind kind, const std::wstring& module, const std::wstring& importer,
-                        const std::wstring& function, bool delay) {
+                        const std::wstring& function) {
     if (!reported_.emplace(kind, Lower(module), Lower(importer), function).second) return;
-    problems_.push_back({kind, module, importer, function, delay});
+    problems_.push_back({kind, module, importer, function});
 }
 
 std::vector<ImportProblem> ImportWalk::Run(const std::wstring& imagePath) {
@@ -445,14 +503,10 @@ std::vector<ImportProblem> ImportWalk::Run(const std::wstring& imagePath) {
     root_ = &Image(imagePath);
     if (!root_->read || !root_->pe.headersRead) return {};
     if (!Usable(*root_)) {
-        Report(ImportProblemKind::BadImageFormat, imagePath, {}, {}, false);
+        Report(ImportProblemKind::BadImageFormat, imagePath, {}, {});
         return problems_;
     }
-    Walk(*root_, false);
-    // Delay-loaded DLLs come after everything the start itself loads.
-    for (std::size_t index = 0; index < delayEdges_.size(); ++index) {
-        FollowImport(*delayEdges_[index].first, *delayEdges_[index].second, true);
-    }
+    Walk(*root_, 0);
     return problems_;
 }
 
@@ -466,18 +520,55 @@ LoaderSearch ReadLoaderSearch(HANDLE process, const std::wstring& imagePath) {
     const std::wstring nativeSystemFolder = FolderFrom(SystemFolder);
     search.systemFolder = wow64 ? FolderFrom(SystemWow64Folder) : nativeSystemFolder;
     search.windowsFolder = FolderFrom(SystemWindowsFolder);
-    search.knownDlls = ReadKnownDlls();
+    search.knownDlls = ReadKnownDlls(wow64);
 
     ProcessParameters parameters;
     if (!ReadProcessParameters(process, parameters)) return search;
     search.currentFolder = ReadCountedString(process, parameters, kParametersCurrentDirectory, kLongestFolderChars);
     const std::wstring environment = ReadEnvironment(process, parameters, kLongestEnvironmentChars);
     search.parametersRead = !environment.empty() && PathFromEnvironment(environment, search.pathFolders);
-    // A 32-bit process's system32 is the WOW64 system folder.
-    for (std::wstring& folder : search.pathFolders) {
-        if (wow64 && Lower(folder) == Lower(nativeSystemFolder)) folder = search.systemFolder;
+    if (wow64) {
+        for (std::wstring& folder : search.pathFolders)
+            folder = FolderSeenBy32BitProcess(folder, nativeSystemFolder, search.systemFolder, search.windowsFolder);
     }
     return search;
+}
+
+namespace {
+
+// What follows `folder` inside `path` (from its backslash, or empty), when the
+// path is the folder or lies under it.
+std::optional<std::wstring> PathUnder(const std::wstring& path, std::wstring folder) {
+    while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    if (folder.empty() || path.size() < folder.size() || Lower(path.substr(0, folder.size())) != Lower(folder))
+        return std::nullopt;
+    std::wstring rest = path.substr(folder.size());
+    if (!rest.empty() && rest.front() != L'\\') return std::nullopt;
+    return rest;
+}
+
+// The system folder's subfolders that a 32-bit process reaches unredirected.
+bool ExemptFromRedirection(const std::wstring& rest) {
+    const std::wstring lower = Lower(rest) + L"\\";
+    for (const wchar_t* exempt : {L"\\catroot\\", L"\\catroot2\\", L"\\driverstore\\", L"\\drivers\\etc\\",
+                                  L"\\logfiles\\", L"\\spool\\"}) {
+        if (lower.starts_with(exempt)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::wstring FolderSeenBy32BitProcess(const std::wstring& folder, const std::wstring& systemFolder,
+                                      const std::wstring& wow64SystemFolder, const std::wstring& windowsFolder) {
+    if (std::optional<std::wstring> rest = PathUnder(folder, systemFolder)) {
+        if (ExemptFromRedirection(*rest)) return folder;
+        return wow64SystemFolder + *rest;
+    }
+    if (windowsFolder.empty()) return folder;
+    if (std::optional<std::wstring> rest = PathUnder(folder, JoinPath(windowsFolder, L"Sysnative")))
+        return systemFolder + *rest;
+    return folder;
 }
 
 std::vector<ImportProblem> FindImportProblems(const std::wstring& imagePath, const LoaderSearch& search) {

@@ -20,7 +20,9 @@ struct ImportProblem {
     std::wstring importer;
     // ImportNotFound: the missing function's name, or "#" and its ordinal.
     std::wstring function;
-    bool delayLoad = false;  // named by a delay-load table
+    // Never set by the check: delay-loaded DLLs are not followed (the loader
+    // loads none of them at the start).
+    bool delayLoad = false;
 };
 
 // Where the loader looks for the DLLs of one process, in its order.
@@ -30,7 +32,9 @@ struct LoaderSearch {
     std::wstring windowsFolder;
     std::wstring currentFolder;
     std::vector<std::wstring> pathFolders;
-    std::vector<std::wstring> knownDlls;  // names of the KnownDLLs key, lower case
+    // Known DLLs, lower case: the \KnownDlls object directory's sections (the
+    // 32-bit one for a 32-bit process) and the names of the KnownDLLs key.
+    std::vector<std::wstring> knownDlls;
     std::uint16_t machine = 0;            // IMAGE_FILE_MACHINE_* of the process
     // The current folder and PATH were read: without them a DLL that the fixed
     // folders lack is never named missing (it may lie on the PATH).
@@ -44,3 +48,10 @@ LoaderSearch ReadLoaderSearch(HANDLE process, const std::wstring& imagePath);
 // Every problem, in the order the walk finds them; empty when every import
 // resolves or when a rule cannot be decided (then nothing is named).
 std::vector<ImportProblem> FindImportProblems(const std::wstring& imagePath, const LoaderSearch& search);
+
+// A folder as a 32-bit process on 64-bit Windows reaches it through file-system
+// redirection: the system folder and what lies under it is the WOW64 system
+// folder (but for the folders exempt from redirection), and the Windows
+// folder's Sysnative is the native system folder. Other folders are unchanged.
+std::wstring FolderSeenBy32BitProcess(const std::wstring& folder, const std::wstring& systemFolder,
+                                      const std::wstring& wow64SystemFolder, const std::wstring& windowsFolder);

@@ -19,7 +19,19 @@ constexpr std::uint64_t kSectionHeaderBytes = 40;
 constexpr std::uint32_t kMostSections = 96;  // the loader refuses more
 constexpr std::uint32_t kDataDirectories = 16;
 
-enum DataDirectory : std::uint32_t { kExportDirectory = 0, kImportDirectory = 1, kResourceDirectory = 2, kDelayImportDirectory = 13 };
+enum DataDirectory : std::uint32_t {
+    kExportDirectory = 0,
+    kImportDirectory = 1,
+    kResourceDirectory = 2,
+    kDelayImportDirectory = 13,
+    kComDescriptorDirectory = 14,
+};
+
+// The .NET header's flags: IL only; 32 bits required (unless also only preferred).
+constexpr std::uint32_t kComIlOnly = 0x1;
+constexpr std::uint32_t kCom32BitRequired = 0x2;
+constexpr std::uint32_t kCom32BitPreferred = 0x20000;
+constexpr std::uint32_t kComFlagsOffset = 16;
 
 // No real table comes near these; they stop crafted files from making the walk
 // quadratic (many descriptors sharing one long name table).
@@ -451,6 +463,17 @@ void ReadExports(ImageReader& reader, const Layout& layout, PeImage& image) {
     }
 }
 
+void ReadComDescriptor(const ImageReader& reader, const Layout& layout, PeImage& image) {
+    const DirectoryEntry directory = layout.directories[kComDescriptorDirectory];
+    std::uint32_t flags = 0;
+    if (directory.rva == 0 || directory.rva > 0xFFFFFFFFu - kComFlagsOffset ||
+        !reader.Read(directory.rva + kComFlagsOffset, flags)) {
+        return;
+    }
+    const bool needs32Bits = (flags & kCom32BitRequired) && !(flags & kCom32BitPreferred);
+    image.anyMachine = (flags & kComIlOnly) && !needs32Bits;
+}
+
 // The entries of one resource directory, or nothing when it cannot be read.
 std::optional<std::vector<ResourceEntry>> ReadResourceEntries(const ImageReader& reader, std::uint32_t root,
                                                               std::uint32_t offset, std::size_t& budget) {
@@ -535,7 +558,24 @@ PeImage ReadPeImage(std::string_view bytes) {
     ReadDelayImports(reader, layout, budget, image);
     ReadExports(reader, layout, image);
     ReadManifests(reader, layout, image);
+    ReadComDescriptor(reader, layout, image);
     return image;
+}
+
+PeExportIndex::PeExportIndex(const std::vector<PeExport>& exports) {
+    for (const PeExport& entry : exports) {
+        if (!entry.name.empty()) byName_.emplace(entry.name, &entry);
+        byOrdinal_.emplace(entry.ordinal, &entry);
+    }
+}
+
+const PeExport* PeExportIndex::Find(const PeImportedFunction& wanted) const {
+    if (wanted.byOrdinal) {
+        auto found = byOrdinal_.find(wanted.ordinal);
+        return found == byOrdinal_.end() ? nullptr : found->second;
+    }
+    auto found = byName_.find(wanted.name);
+    return found == byName_.end() ? nullptr : found->second;
 }
 
 std::optional<std::uint64_t> RvaToOffset(const PeImage& image, std::uint32_t rva, std::size_t fileSize) {

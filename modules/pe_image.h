@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 struct PeSection {
@@ -38,6 +39,9 @@ struct PeExport {
 struct PeImage {
     bool headersRead = false;  // DOS and NT headers and the section table
     std::uint16_t machine = 0;
+    // An IL-only .NET image that does not require 32 bits: the loader maps it
+    // for a process of any machine, whatever its header's machine says.
+    bool anyMachine = false;
     bool pe32Plus = false;
     std::uint32_t headersSize = 0;  // SizeOfHeaders: mapped at address 0
     std::vector<PeSection> sections;
@@ -51,6 +55,19 @@ struct PeImage {
 };
 
 PeImage ReadPeImage(std::string_view bytes);
+
+// The exports of an image by name and by ordinal, indexed once: a lookup costs
+// the same however many imports of a crafted file ask. The first of entries
+// sharing a name or an ordinal is found. Points into the vector it was built from.
+class PeExportIndex {
+public:
+    explicit PeExportIndex(const std::vector<PeExport>& exports);
+    const PeExport* Find(const PeImportedFunction& wanted) const;
+
+private:
+    std::unordered_map<std::string, const PeExport*> byName_;
+    std::unordered_map<std::uint32_t, const PeExport*> byOrdinal_;
+};
 
 // The file offset of an address of the loaded image, when the file holds it.
 std::optional<std::uint64_t> RvaToOffset(const PeImage& image, std::uint32_t rva, std::size_t fileSize);

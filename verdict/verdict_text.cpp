@@ -83,7 +83,10 @@ std::wstring Statement(const Finding& finding) {
         return FormatToString(kLineRoom, L"В библиотеке %s нет функции %s, %s", finding.module, finding.function,
                               ImportedBy(finding, L"импортируемой"));
     case FindingKind::BadImageFormat:
-        return FormatToString(kLineRoom, L"Модуль %s собран для другой платформы, чем процесс", finding.module);
+        if (finding.importer.empty())
+            return FormatToString(kLineRoom, L"Модуль %s собран для другой платформы, чем процесс", finding.module);
+        return FormatToString(kLineRoom, L"Модуль %s собран для другой платформы, чем процесс, импортируется модулем %s",
+                              finding.module, finding.importer);
     case FindingKind::UnhandledException:
         return UnhandledLine(finding);
     case FindingKind::ExitStatus:
@@ -133,10 +136,12 @@ std::wstring FindingLine(const Finding& finding) {
 }
 
 std::wstring FindingUploadEntry(const Finding& finding, std::string_view separator) {
-    std::wstring detail = finding.kind == FindingKind::DllNotFound      ? finding.importer
-                          : finding.kind == FindingKind::ImportNotFound ? finding.function
-                          : finding.code                                ? CodeText(*finding.code)
-                                                                        : std::wstring();
+    // One image of another machine imported by two modules is two entries.
+    const bool importedForeignImage = finding.kind == FindingKind::BadImageFormat && !finding.importer.empty();
+    std::wstring detail = finding.kind == FindingKind::DllNotFound || importedForeignImage ? finding.importer
+                          : finding.kind == FindingKind::ImportNotFound                    ? finding.function
+                          : finding.code                                                   ? CodeText(*finding.code)
+                                                                                           : std::wstring();
     std::wstring between(separator.begin(), separator.end());
     std::string_view kind = FindingKindName(finding.kind);
     return std::wstring(kind.begin(), kind.end()) + between + finding.module + between + detail;

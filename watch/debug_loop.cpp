@@ -77,6 +77,13 @@ std::wstring LaunchCommandLine(const std::wstring& path) {
     return L"\"" + path + L"\"";
 }
 
+// The folder holding the chosen file, as a current folder ("C:\\" for a file at a root).
+std::wstring TargetFolder(const std::wstring& targetPath) {
+    const std::size_t slash = targetPath.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) return {};
+    return targetPath.substr(0, slash == 0 || targetPath[slash - 1] == L':' ? slash + 1 : slash);
+}
+
 // Starts the target with every process it creates under the debugger; a
 // target that cannot start ends the program through the error box.
 PROCESS_INFORMATION LaunchTarget(LaunchTrace& trace) {
@@ -88,9 +95,12 @@ PROCESS_INFORMATION LaunchTarget(LaunchTrace& trace) {
     // a C:\Program.exe found by splitting an unquoted path at its blanks. The
     // target inherits Korvane's error mode as from any other starter, so the
     // system shows its own box when the start fails (the box users come to
-    // explain); the run goes on once it is closed.
+    // explain); the run goes on once it is closed. It starts in its own
+    // folder, where Windows' file dialog leaves the current folder (Wine's
+    // leaves the previous choice's): never finding DLLs of another folder.
+    const std::wstring folder = TargetFolder(trace.targetPath);
     if (!CreateProcessW(trace.targetPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DEBUG_PROCESS, nullptr,
-                        nullptr, &startup, &launched)) {
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &launched)) {
         DWORD error = GetLastError();
         trace.AddEventItem(kLaunchFailureThread, L"Ошибка при запуске процесса");
         trace.PaintViews();  // seen while the error box waits

@@ -1,6 +1,7 @@
 // Fuzzes the PE reader on hostile files: it never reads outside the bytes nor
-// hangs, reads the same result twice, keeps every name within its bound, and
-// flags a file whose headers it cannot read as read in no part.
+// hangs, reads the same result twice, keeps every name within its bound,
+// flags a file whose headers it cannot read as read in no part, and its
+// export index finds what it is asked for.
 #include <cstdlib>
 #include <string_view>
 
@@ -44,6 +45,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CheckName(entry.name);
         CheckName(entry.forwarder);
     }
+    // Each import looked up among the image's own exports, as the import check
+    // does: what is found is what was asked for.
+    const PeExportIndex index(image.exports);
+    for (const PeImportedDll& dll : image.imports) {
+        for (const PeImportedFunction& function : dll.functions) {
+            const PeExport* found = index.Find(function);
+            if (found && (function.byOrdinal ? found->ordinal != function.ordinal : found->name != function.name))
+                std::abort();
+        }
+    }
+    if (image.anyMachine && !image.headersRead) std::abort();
     for (const PeSection& section : image.sections) {
         for (std::uint32_t rva : {section.virtualAddress, section.virtualAddress + section.rawSize - 1}) {
             std::optional<std::uint64_t> offset = RvaToOffset(image, rva, size);

@@ -1,6 +1,6 @@
 // Lays out a crafted image: headers in the first 0x200 bytes, then one section
 // at RVA 0x1000 with the import descriptors, the delay-load descriptors, the
-// export directory and everything they point to, in that order.
+// export directory and everything they point to, then the .NET header, in that order.
 #include "tests/support/crafted_image.h"
 
 #include <cstring>
@@ -113,6 +113,15 @@ void AddExports(SectionBytes& section, const CraftedImage& crafted, std::uint32_
     directories[0][1] = directoryEnd - directory;
 }
 
+void AddComDescriptor(SectionBytes& section, const CraftedImage& crafted, std::uint32_t directories[16][2]) {
+    if (crafted.comFlags == 0) return;
+    const std::uint32_t header = section.Reserve(72);
+    section.Put32(header, 72);
+    section.Put32(header + 16, crafted.comFlags);
+    directories[14][0] = header;
+    directories[14][1] = 72;
+}
+
 }  // namespace
 
 std::size_t CraftedDirectoryOffset(bool pe32Plus, std::uint32_t index) {
@@ -134,6 +143,7 @@ std::string BuildImage(const CraftedImage& crafted) {
     std::uint32_t directories[16][2] = {};
     AddImports(section, crafted, directories);
     AddExports(section, crafted, directories);
+    AddComDescriptor(section, crafted, directories);
     section.Reserve((0x200 - section.Bytes().size() % 0x200) % 0x200);
 
     const std::size_t optionalBytes = crafted.pe32Plus ? 240 : 224;

@@ -19,6 +19,7 @@ struct CraftedImage {
     std::vector<PeImportedDll> imports;  // delayLoad ones go to the delay-load table
     std::uint32_t ordinalBase = 1;       // export i has ordinal base + i
     std::vector<CraftedExport> exports;
+    std::uint32_t comFlags = 0;  // non-zero: a .NET header with these flags
 };
 
 // Where the pieces lie in the file.
