@@ -20,9 +20,6 @@ struct ImportProblem {
     std::wstring importer;
     // ImportNotFound: the missing function's name, or "#" and its ordinal.
     std::wstring function;
-    // Never set by the check: delay-loaded DLLs are not followed (the loader
-    // loads none of them at the start).
-    bool delayLoad = false;
 };
 
 // Where the loader looks for the DLLs of one process, in its order.

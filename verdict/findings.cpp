@@ -83,7 +83,6 @@ Finding ImportFinding(const ProcessOutcome& process, const ImportProblem& proble
     Finding finding{kind, process.processId, problem.module, process.exitCode};
     finding.importer = problem.importer;
     finding.function = problem.function;
-    finding.delayLoad = problem.delayLoad;
     return finding;
 }
 

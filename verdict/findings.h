@@ -73,7 +73,6 @@ struct Finding {
     std::optional<std::uint32_t> code;
     std::wstring importer;  // DllNotFound, ImportNotFound: the module whose import table names it
     std::wstring function;  // ImportNotFound: the missing name or "#ordinal"; UnhandledException: the function
-    bool delayLoad = false;
     int desktopHeapKb = 0;  // DesktopHeap
 };
 

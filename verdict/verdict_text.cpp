@@ -55,8 +55,7 @@ std::wstring Tail(const Finding& finding) {
 
 // "imported by": the participle agrees with the missing library or function.
 std::wstring ImportedBy(const Finding& finding, std::wstring_view participle) {
-    return FormatToString(kLineRoom, finding.delayLoad ? L"%s модулем %s с отложенной загрузкой" : L"%s модулем %s",
-                          participle, finding.importer);
+    return FormatToString(kLineRoom, L"%s модулем %s", participle, finding.importer);
 }
 
 std::wstring UnhandledLine(const Finding& finding) {

@@ -33,13 +33,13 @@ std::wstring Target(const std::wstring& name) { return FullPath(TargetPath(name)
 
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
 
-// One line per problem: kind, module, importer, function, and whether a delay-load table named it.
+// One line per problem: kind, module, importer, function.
 std::vector<std::wstring> Lines(const std::vector<ImportProblem>& problems) {
     static const wchar_t* const kKinds[] = {L"dll_not_found", L"import_not_found", L"bad_image_format"};
     std::vector<std::wstring> lines;
     for (const ImportProblem& problem : problems) {
         lines.push_back(std::wstring(kKinds[static_cast<int>(problem.kind)]) + L";" + problem.module + L";" +
-                        problem.importer + L";" + problem.function + (problem.delayLoad ? L";delay" : L""));
+                        problem.importer + L";" + problem.function);
     }
     return lines;
 }

@@ -94,7 +94,7 @@ TEST(StartFailures, CauseComesBeforeWhatItExplainsAndAnExplainedExitIsNotRepeate
          {},
          {{FindingKind::UnhandledException, L"C:\\app\\x.dll", kAccessViolation}}},
         {"an import problem explains the loader's status",
-         Outcome(0xC0000135, {}, {}, {{ImportProblemKind::DllNotFound, L"gone.dll", L"C:\\app\\x.dll", L"", false}}),
+         Outcome(0xC0000135, {}, {}, {{ImportProblemKind::DllNotFound, L"gone.dll", L"C:\\app\\x.dll", L""}}),
          {},
          {{FindingKind::DllNotFound, L"gone.dll", 0xC0000135u}}},
         {"an error exit that nothing explains; an exit code below the errors is none",
@@ -132,7 +132,6 @@ TEST(FindingTexts, EachKindNamesItsModuleProcessAndCodeInTheLogAndItsDetailInThe
     Finding noExport{FindingKind::ImportNotFound, 0x2A, L"%APP%\\x.dll", 0xC0000139};
     noExport.importer = L"%APP%\\app.exe";
     noExport.function = L"Missing";
-    noExport.delayLoad = true;
     Finding crash{FindingKind::UnhandledException, 0x2A, L"%APP%\\x.dll", 0xC0000005};
     crash.function = L"Crash+0x7";
     Finding heap{FindingKind::DesktopHeap, 0x2A, L"%SYSTEM%\\user32.dll", 0xC0000142};
@@ -146,7 +145,7 @@ TEST(FindingTexts, EachKindNamesItsModuleProcessAndCodeInTheLogAndItsDetailInThe
         {notFound, L"Не найдена библиотека gone.dll, импортируемая модулем %APP%\\x.dll (процесс 0x2A, код 0xC0000135)",
          L"dll_not_found;gone.dll;%APP%\\x.dll"},
         {noExport,
-         L"В библиотеке %APP%\\x.dll нет функции Missing, импортируемой модулем %APP%\\app.exe с отложенной загрузкой "
+         L"В библиотеке %APP%\\x.dll нет функции Missing, импортируемой модулем %APP%\\app.exe "
          L"(процесс 0x2A, код 0xC0000139)",
          L"import_not_found;%APP%\\x.dll;Missing"},
         {crash,
