@@ -34,7 +34,11 @@ struct Report {
     std::int64_t id = 0;          // 0 until stored
     std::int64_t receivedAt = 0;  // seconds since 1970 (UTC), set at ingest
     FileEntry process;
-    std::uint32_t exitCode = 0;
+    std::uint32_t exitCode = 0;   // the last process's, as "&exitcode=" gives it
+    // "&failexitcode=": the exit code of the process that the first finding
+    // explaining the failure names; absent from older clients and from runs
+    // without such a finding.
+    std::optional<std::uint32_t> failExitCode;
     std::string os;               // "6.1.7601"
     std::vector<FileEntry> files;     // images of the running processes
     std::vector<FileEntry> modules;   // every module the run saw

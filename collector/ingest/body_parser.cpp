@@ -1,7 +1,7 @@
 // The body is read on its raw bytes (the structural characters are ASCII in
 // Windows-1251 too); texts are decoded field by field once the split is known.
 //
-//   process=P&exitcode=E&separator=;&OS=O&files=F*&modules=M*[&verdict=V*]
+//   process=P&exitcode=E&separator=;&OS=O&files=F*&modules=M*[&verdict=V*[&failexitcode=X]]
 //
 // P, F and M are entries of eight fields, V of three, joined by ";"; every F,
 // M and V entry ends in a line feed. Fields are not escaped (only "+" is sent
@@ -26,6 +26,7 @@ constexpr std::string_view kOs = "&OS=";
 constexpr std::string_view kFiles = "&files=";
 constexpr std::string_view kModules = "&modules=";
 constexpr std::string_view kVerdict = "&verdict=";
+constexpr std::string_view kFailExitCode = "&failexitcode=";
 
 std::string UnescapePlus(std::string_view body) {
     std::string raw;
@@ -223,11 +224,22 @@ private:
     std::string reason_;
 };
 
+// "&failexitcode=" follows the last finding's line feed and ends the body.
+std::optional<std::uint32_t> TakeFailExitCode(std::string_view& body) {
+    std::size_t at = body.rfind('\n');
+    if (at == std::string_view::npos || !body.substr(at + 1).starts_with(kFailExitCode)) return std::nullopt;
+    std::optional<std::uint32_t> code = ExitCodeOf(body.substr(at + 1 + kFailExitCode.size()));
+    if (code) body = body.substr(0, at + 1);
+    return code;
+}
+
 }  // namespace
 
 ParsedBody ParseUploadBody(std::string_view body) {
     const std::string raw = UnescapePlus(body);
-    std::optional<Head> head = ReadHead(raw);
+    std::string_view rest = raw;
+    std::optional<std::uint32_t> failExitCode = TakeFailExitCode(rest);
+    std::optional<Head> head = ReadHead(rest);
     if (!head)
         return {std::nullopt,
                 "the body does not begin with \"process=\" (eight fields) \"&exitcode=\" (decimal) "
@@ -235,6 +247,7 @@ ParsedBody ParseUploadBody(std::string_view body) {
     Report report;
     report.process = *FileEntryOf(head->process);
     report.exitCode = head->exitCode;
+    report.failExitCode = failExitCode;
     report.os = std::string(head->os);
     std::string reason = TailReader(head->rest, report).Read();
     if (!reason.empty()) return {std::nullopt, reason};

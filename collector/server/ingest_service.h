@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "collector/core/report.h"
-#include "collector/server/client_rates.h"
+#include "collector/ingest/client_rates.h"
 #include "collector/server/http_server.h"
 
 namespace collector {

@@ -41,6 +41,11 @@ TEST(ParseUploadBody, ReadsBackWhatZarBuildsWithAndWithoutAVerdict) {
     EXPECT_EQ(ReadBack(BodyOf(sample, false)), ReportText(noVerdict));
     EXPECT_EQ(ReadBack(BodyOf(noVerdict, true)), ReportText(noVerdict));  // "&verdict=" with no entry
 
+    Report failed = sample;  // the code of the process the finding names
+    failed.failExitCode = 0xC0000135;
+    EXPECT_EQ(ReadBack(BodyOf(failed, true)), ReportText(failed));
+    EXPECT_NE(BodyOf(failed, true).find("&failexitcode=3221225781"), std::string::npos);
+
     Report bare = SampleReport(0, 0);  // "&files=&modules=" and nothing after
     bare.verdict.clear();
     EXPECT_EQ(ReadBack(BodyOf(bare, false)), ReportText(bare));

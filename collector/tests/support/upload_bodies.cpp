@@ -45,8 +45,10 @@ std::string BodyOf(const Report& report, bool withVerdict) {
     std::string body = BuildUploadBody(UploadLineOf(report.process), report.exitCode, report.os, files, modules);
     std::vector<std::string> findings;
     for (const Finding& f : report.verdict) findings.push_back(EncodeWindows1251(f.kind + ";" + f.module + ";" + f.detail));
-    if (!findings.empty() && withVerdict)
+    if (!findings.empty() && withVerdict) {
         body += VerdictPiece(findings);
+        if (report.failExitCode) body += "&failexitcode=" + std::to_string(*report.failExitCode);
+    }
     else if (withVerdict)
         body += "&verdict=";  // zar.exe leaves the piece out then; an empty one is accepted too
 
@@ -59,6 +61,7 @@ std::string ReportText(const Report& report) {
     for (const FileEntry& entry : report.files) text += "file " + JoinedFields(entry) + "\n";
     for (const FileEntry& entry : report.modules) text += "module " + JoinedFields(entry) + "\n";
     for (const Finding& f : report.verdict) text += "finding " + f.kind + ";" + f.module + ";" + f.detail + "\n";
+    if (report.failExitCode) text += "failexit " + std::to_string(*report.failExitCode) + "\n";
     return text;
 }
 

@@ -17,7 +17,8 @@ std::string EncodeWindows1251(std::string_view utf8);
 std::string UploadLineOf(const FileEntry& entry);
 
 // The escaped body for the report's facts, "&verdict=" with its entries
-// appended when `withVerdict` (as the verdict's upload does).
+// appended when `withVerdict` (as the verdict's upload does), and after its
+// entries "&failexitcode=" when the report has one.
 std::string BodyOf(const Report& report, bool withVerdict);
 
 // Every fact of the report, one line per entry, for comparisons that show
