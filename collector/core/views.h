@@ -17,6 +17,12 @@ struct Period {
     std::int64_t until = 0;
 };
 
+// The first and last day (00:00 UTC) that hold data.
+struct DataDays {
+    std::int64_t first = 0;
+    std::int64_t last = 0;
+};
+
 struct DayCount {
     std::int64_t day = 0;  // 00:00 UTC of the day
     std::int64_t count = 0;
@@ -78,6 +84,7 @@ struct GroupDetail {
     std::vector<DiffRow> differs;      // strongest first
     bool controlIsAllPrograms = false; // too few successes of this program: all successes stand in
     std::vector<ReportSummary> reports;
+    std::int64_t controlRuns = 0;      // the successful runs compared with (0: nothing to compare with)
 };
 
 }  // namespace collector

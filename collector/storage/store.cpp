@@ -61,6 +61,16 @@ std::vector<DiffRow> Store::FailureModulesAcrossPrograms(const Period& period) {
     return engine_->Visit([&](auto& b) { return Read(b, [&](auto& db) { return QueryFailureModules(db, period); }); });
 }
 
+std::optional<DataDays> Store::DataRange() {
+    return engine_->Visit([&](auto& b) {
+        return Read(b, [&](auto& db) -> std::optional<collector::DataDays> {
+            SqlRows rows = db.Query("SELECT MIN(day), MAX(day) FROM version_days");
+            if (rows.empty() || rows[0].Text(0).empty()) return std::nullopt;
+            return collector::DataDays{rows[0].Int(0), rows[0].Int(1)};
+        });
+    });
+}
+
 void Store::DropExpired(std::int64_t now) {
     std::int64_t cutoff = now - std::int64_t{engine_->options.retentionDays} * kDay;
     engine_->Visit([&](auto& backend) { DropBefore(backend, cutoff); });
@@ -82,6 +92,33 @@ void Store::SetSetting(const std::string& key, const std::string& value) {
         backend.Writer().Query(
             "INSERT INTO settings (key, value) VALUES (?, ?) ON CONFLICT (key) DO UPDATE SET value = excluded.value",
             {key, value});
+    });
+}
+
+std::string Store::SetSettingOnce(const std::string& key, const std::string& value) {
+    return engine_->Visit([&](auto& backend) {
+        std::lock_guard lock(backend.writeMutex);
+        auto& db = backend.Writer();
+        db.Query("INSERT INTO settings (key, value) VALUES (?, ?) ON CONFLICT (key) DO NOTHING", {key, value});
+        return db.Query("SELECT value FROM settings WHERE key = ?", {key}).at(0).Text(0);
+    });
+}
+
+void Store::RevokeSession(const std::string& digest, std::int64_t expiry, std::int64_t now) {
+    engine_->Visit([&](auto& backend) {
+        std::lock_guard lock(backend.writeMutex);
+        auto& db = backend.Writer();
+        db.Query("DELETE FROM revoked_sessions WHERE expires <= ?", {now});
+        db.Query("INSERT INTO revoked_sessions (digest, expires) VALUES (?, ?) ON CONFLICT (digest) DO NOTHING",
+                 {digest, expiry});
+    });
+}
+
+bool Store::SessionRevoked(const std::string& digest) {
+    return engine_->Visit([&](auto& b) {
+        return Read(b, [&](auto& db) {
+            return !db.Query("SELECT 1 FROM revoked_sessions WHERE digest = ?", {digest}).empty();
+        });
     });
 }
 
