@@ -58,6 +58,8 @@ CREATE TABLE IF NOT EXISTS group_os_days (
 CREATE TABLE IF NOT EXISTS group_attributes (
     group_id BIGINT NOT NULL, day BIGINT NOT NULL, attribute_id BIGINT NOT NULL, runs BIGINT NOT NULL,
     PRIMARY KEY (group_id, day, attribute_id));
+CREATE TABLE IF NOT EXISTS refused_days (
+    day BIGINT NOT NULL, reason TEXT NOT NULL, reports BIGINT NOT NULL, PRIMARY KEY (day, reason));
 CREATE TABLE IF NOT EXISTS program_attributes (
     program_id BIGINT NOT NULL, day BIGINT NOT NULL, attribute_id BIGINT NOT NULL, failures BIGINT NOT NULL,
     successes BIGINT NOT NULL, PRIMARY KEY (program_id, day, attribute_id));

@@ -17,6 +17,10 @@ namespace collector {
 struct StoreOptions {
     int retentionDays = 90;  // raw reports older than this are dropped; aggregates stay
     int readConnections = 4; // queries from several threads share this many connections
+    // SQLite: every commit reaches the disk before the report is answered;
+    // false (synchronous=NORMAL) is faster but may lose the last commits at a
+    // power failure (never at a crash of the process).
+    bool sqliteFullSync = true;
 };
 
 class Store {
@@ -44,6 +48,12 @@ public:
     // Modules whose presence goes with failure for several programs, most
     // programs first.
     std::vector<DiffRow> FailureModulesAcrossPrograms(const Period& period);
+
+    // Adds reports refused at ingest to their day's counts (an aggregate:
+    // retention keeps it). Called by the writer thread.
+    void CountRefusals(const std::vector<RefusalCount>& counts);
+    // The refusals of the period's days, summed per reason, by reason.
+    std::vector<RefusalCount> Refusals(const Period& period);
 
     // Drops raw reports received before now - retentionDays (PostgreSQL: whole
     // day partitions). Aggregates are kept.

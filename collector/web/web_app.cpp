@@ -257,7 +257,7 @@ WebApp::Response WebApp::Route(const Request& request, const Session& session) {
 
     if (path == "/") {
         const Period period = PeriodFrom(target, true);
-        return Html(request, GroupsPage(store_.Groups(period), period, frame));
+        return Html(request, GroupsPage(store_.Groups(period), store_.Refusals(period), period, frame));
     }
     if (path == "/api/groups") return Json(request, GroupsJson(store_.Groups(PeriodFrom(target, true))));
     if (path == "/modules") {
