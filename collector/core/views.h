@@ -79,6 +79,14 @@ struct ReportFilter {
     std::size_t offset = 0;
 };
 
+// Reports the collector refused at ingest, per reason ("malformed",
+// "over_limits", "too_frequent", "queue_full", "stopping", "store_failed").
+struct RefusalCount {
+    std::int64_t day = 0;  // 00:00 UTC of the day; 0 in sums over a period
+    std::string reason;
+    std::int64_t count = 0;
+};
+
 struct GroupDetail {
     GroupSummary summary;
     std::vector<DiffRow> differs;      // strongest first

@@ -39,9 +39,12 @@ public:
             }
         }
     }
+    // A COMMIT that fails may leave the transaction open (SQLite keeps it
+    // after SQLITE_BUSY, say): it is rolled back then, so that the connection
+    // can begin the next one.
     void Commit() {
-        open_ = false;
         db_.Commit();
+        open_ = false;
     }
 
 private:
@@ -119,9 +122,17 @@ struct DictionaryCache {
     static std::size_t EntryBytes(const std::string& key) { return key.size() + 64; }
 };
 
+// The writer's durability; PostgreSQL's is the server's (fsync, synchronous_commit).
+inline void SetDurability(SqliteDb& db, const StoreOptions& options) {
+    if (!options.sqliteFullSync) db.Exec("PRAGMA synchronous=NORMAL");
+}
+inline void SetDurability(PgDb&, const StoreOptions&) {}
+
 template <class Db> struct Backend {
     Backend(const std::string& uri, const StoreOptions& options)
-        : uri(uri), options(options), readers(uri, options.readConnections), writer(std::make_unique<Db>(uri)) {}
+        : uri(uri), options(options), readers(uri, options.readConnections), writer(std::make_unique<Db>(uri)) {
+        SetDurability(*writer, options);
+    }
     std::string uri;
     StoreOptions options;
     Pool<Db> readers;
@@ -132,6 +143,7 @@ template <class Db> struct Backend {
     Db& Writer() {
         if (IsBroken(*writer)) {
             writer = std::make_unique<Db>(uri);
+            SetDurability(*writer, options);
             cache.Clear();
         }
         return *writer;

@@ -61,6 +61,8 @@ CREATE TABLE IF NOT EXISTS group_attributes (
     PRIMARY KEY (group_id, day, attribute_id));
 CREATE TABLE IF NOT EXISTS attribute_budget (
     program_id BIGINT NOT NULL, day BIGINT NOT NULL, created BIGINT NOT NULL, PRIMARY KEY (program_id, day));
+CREATE TABLE IF NOT EXISTS refused_days (
+    day BIGINT NOT NULL, reason TEXT NOT NULL, reports BIGINT NOT NULL, PRIMARY KEY (day, reason));
 CREATE TABLE IF NOT EXISTS program_attributes (
     program_id BIGINT NOT NULL, day BIGINT NOT NULL, attribute_id BIGINT NOT NULL, failures BIGINT NOT NULL,
     successes BIGINT NOT NULL, PRIMARY KEY (program_id, day, attribute_id));

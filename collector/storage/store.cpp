@@ -2,6 +2,7 @@
 // the writer's lock, queries on a pooled reader connection.
 #include "collector/storage/store.h"
 
+#include <limits>
 #include <stdexcept>
 
 #include "collector/storage/engine.h"
@@ -67,6 +68,34 @@ std::optional<DataDays> Store::DataRange() {
             SqlRows rows = db.Query("SELECT MIN(day), MAX(day) FROM version_days");
             if (rows.empty() || rows[0].Text(0).empty()) return std::nullopt;
             return collector::DataDays{rows[0].Int(0), rows[0].Int(1)};
+        });
+    });
+}
+
+void Store::CountRefusals(const std::vector<RefusalCount>& counts) {
+    engine_->Visit([&](auto& backend) {
+        std::lock_guard lock(backend.writeMutex);
+        auto& db = backend.Writer();
+        Transaction tx(db, true);
+        for (const RefusalCount& count : counts)
+            db.Query("INSERT INTO refused_days (day, reason, reports) VALUES (?, ?, ?) ON CONFLICT (day, reason) "
+                     "DO UPDATE SET reports = refused_days.reports + excluded.reports",
+                     {count.day, count.reason, count.count});
+        tx.Commit();
+    });
+}
+
+std::vector<RefusalCount> Store::Refusals(const Period& period) {
+    const std::int64_t first = period.since ? DayOf(period.since) : std::numeric_limits<std::int64_t>::min();
+    const std::int64_t last = period.until ? DayOf(period.until - 1) : std::numeric_limits<std::int64_t>::max();
+    return engine_->Visit([&](auto& b) {
+        return Read(b, [&](auto& db) {
+            std::vector<RefusalCount> counts;
+            for (const SqlRow& row : db.Query("SELECT reason, SUM(reports) FROM refused_days WHERE day >= ? AND "
+                                              "day <= ? GROUP BY reason ORDER BY reason",
+                                              {first, last}))
+                counts.push_back({0, row.Text(0), row.Int(1)});
+            return counts;
         });
     });
 }

@@ -22,6 +22,10 @@ struct StoreOptions {
     // under their dimension's overflow attribute (kOverflowAttribute).
     int newAttributesPerProgramDay = 5000;
     std::size_t writerCacheBytes = 64u << 20;  // what the writer remembers of the dictionaries
+    // SQLite: every commit reaches the disk before the report is answered;
+    // false (synchronous=NORMAL) is faster but may lose the last commits at a
+    // power failure (never at a crash of the process).
+    bool sqliteFullSync = true;
 };
 
 // The value of the attribute that counts, per dimension, what passed the cap
@@ -56,6 +60,11 @@ public:
 
     // The first and last day of the daily sums; nullopt for an empty store.
     std::optional<DataDays> DataRange();
+    // Adds reports refused at ingest to their day's counts (an aggregate:
+    // retention keeps it). Called by the writer thread.
+    void CountRefusals(const std::vector<RefusalCount>& counts);
+    // The refusals of the period's days, summed per reason, by reason.
+    std::vector<RefusalCount> Refusals(const Period& period);
 
     // Drops raw reports received before now - retentionDays (PostgreSQL: whole
     // day partitions) and the files no kept report refers to any more.

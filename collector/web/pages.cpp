@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 
 #include "collector/web/escape.h"
 #include "collector/web/finding_text.h"
@@ -197,9 +198,29 @@ std::string FilterQuery(const ReportFilter& filter) {
     return query;
 }
 
-std::string GroupsPage(const std::vector<GroupSummary>& groups, const Period& period, const PageFrame& frame) {
-    std::string body =
-        PeriodForm("/", period) + "<p>" + E(PeriodText(period)) + ": групп " + std::to_string(groups.size()) + ".</p>";
+// Reports lost to the collector's refusals, so that staff know the groups
+// below do not count them.
+std::string RefusedNote(const std::vector<RefusalCount>& refused) {
+    static const std::map<std::string_view, std::string_view> kReasons = {
+        {"malformed", "неверный формат"},      {"over_limits", "сверх пределов отчёта"},
+        {"too_frequent", "слишком часто"},      {"queue_full", "очередь заполнена"},
+        {"stopping", "сервер останавливался"}, {"store_failed", "ошибка хранилища"}};
+    std::int64_t total = 0;
+    std::string reasons;
+    for (const RefusalCount& count : refused) {
+        total += count.count;
+        auto known = kReasons.find(count.reason);
+        reasons += std::string(reasons.empty() ? "" : ", ") +
+                   E(known == kReasons.end() ? count.reason : known->second) + ": " + std::to_string(count.count);
+    }
+    if (total == 0) return {};
+    return "<p class=\"note\">Не принято отчётов: " + std::to_string(total) + " (" + reasons + ").</p>";
+}
+
+std::string GroupsPage(const std::vector<GroupSummary>& groups, const std::vector<RefusalCount>& refused,
+                       const Period& period, const PageFrame& frame) {
+    std::string body = PeriodForm("/", period) + "<p>" + E(PeriodText(period)) + ": групп " +
+                       std::to_string(groups.size()) + ".</p>" + RefusedNote(refused);
     if (groups.empty()) return Page("Группы отказов", body + "<p>Отказов за этот период нет.</p>", frame);
     body += "<table>" + HeaderRow({"Программа", "Версия", "Код выхода", "Находка", "Отказов", "Доля отказов", "По дням",
                                    "Впервые", "Последний", ""});

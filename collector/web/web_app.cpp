@@ -194,7 +194,8 @@ WebApp::Response WebApp::Logout(const Call& call) {
 
 WebApp::Response WebApp::GroupsPage(const Call& call) {
     const Period period = PagePeriod(call, kDefaultDays);
-    return Html(call.request, collector::GroupsPage(store_.Groups(period), period, PageFrame{CsrfToken(call)}));
+    return Html(call.request, collector::GroupsPage(store_.Groups(period), store_.Refusals(period), period,
+                                                    PageFrame{CsrfToken(call)}));
 }
 
 WebApp::Response WebApp::GroupsApi(const Call& call) {

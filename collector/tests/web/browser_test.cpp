@@ -219,6 +219,9 @@ TEST(WebBrowser, StartedRunsStayOutOfTheGroupsAndTheCauseKeysTheGroup) {
     CollectorOnLoopback collector(store.store(), kStartsServerPort);
     testing::HeadlessChromium chromium(kStartsDevToolsPort);
     chromium.Load(collector.Address("/"));
+    // Under load the form may not have taken its autofocus yet.
+    chromium.Evaluate("document.querySelector('input[name=password]').focus()");
+    ASSERT_EQ(chromium.Evaluate("document.activeElement.name"), "password");
     chromium.TypeAndSubmit(testing::kTestPassword);
     ASSERT_EQ(chromium.Evaluate("location.pathname"), "/");
     const std::string groups = chromium.Evaluate("document.body.innerText");

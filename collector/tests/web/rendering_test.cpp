@@ -172,7 +172,7 @@ TEST(WebPages, HostileTextsComeOutAsTextEverywhere) {
     const Period period{report.receivedAt - kSecondsPerDay, report.receivedAt + kSecondsPerDay};
 
     const std::string pages[] = {
-        GroupsPage({summary}, period, frame),
+        GroupsPage({summary}, {{0, hostile, 2}}, period, frame),
         GroupPage(detail, period, frame),
         ReportPage(report, frame),
         ReportsPage(filter, {row}, frame),
@@ -206,6 +206,15 @@ TEST(WebPages, HostileTextsComeOutAsTextEverywhere) {
                        "onerror=alert(1)>\","),
               std::string::npos);
     EXPECT_NE(csv.find(",3221225794,0xC0000142,"), std::string::npos);
+}
+
+// The group list says how many reports of the period never became part of it.
+TEST(WebPages, GroupListCountsRefusedReportsPerReason) {
+    const Period period{0, 86400};
+    EXPECT_NE(GroupsPage({}, {{0, "malformed", 2}, {0, "over_limits", 1}}, period, {"t"})
+                  .find("Не принято отчётов: 3 (неверный формат: 2, сверх пределов отчёта: 1)."),
+              std::string::npos);
+    EXPECT_EQ(GroupsPage({}, {}, period, {"t"}).find("Не принято"), std::string::npos);
 }
 
 }  // namespace
