@@ -9,7 +9,8 @@
 #include <thread>
 
 #include "collector/server/http_server.h"
-#include "collector/server/ingest_service.h"
+#include "collector/ingest/ingest_queue.h"
+#include "collector/server/ingest_answers.h"
 #include "collector/server/options.h"
 #include "collector/storage/store.h"
 #include "collector/web/web_app.h"
@@ -44,15 +45,19 @@ int Serve(const ServerOptions& options, Store& store) {
     WebSettings webSettings;
     webSettings.secureCookie = options.secureCookie;
     WebApp web(store, webSettings);
-    IngestService ingest(store, options.ingest);
+    IngestQueue ingest(store, options.ingest);
     net::io_context io;
     HttpServer server(
         io, {net::ip::make_address(options.listen), options.port}, options.limits,
         [&](std::string body, const std::string& client, Reply reply) {
-            ingest.Accept(std::move(body), client, std::move(reply));
+            ingest.Accept(std::move(body), client,
+                          [reply = std::move(reply)](IngestOutcome outcome) { reply(IngestResponse(outcome)); });
         },
         [&](const Request& request, const std::string& client) { return web.Handle(request, client); },
         options.trustedProxy);
+    server.OnIngestTooLarge([&](const std::string& client, std::size_t announcedBytes) {
+        ingest.NoteRefused(client, announcedBytes, Refusal::OverLimits, "body over 1 MiB");
+    });
     std::cout << "korvane-collector: listening on http://" << options.listen << ":" << server.Port() << "/"
               << std::endl;
 
@@ -83,6 +88,7 @@ int main(int argc, char** argv) {
     try {
         StoreOptions storeOptions;
         storeOptions.retentionDays = options.retentionDays;
+        storeOptions.sqliteFullSync = options.sqliteFullSync;
         Store store(options.store.empty() ? DefaultStore() : options.store, storeOptions);
         return options.setPassword ? SetPassword(store) : Serve(options, store);
     } catch (const std::exception& error) {

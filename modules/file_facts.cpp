@@ -110,13 +110,17 @@ std::wstring FileFacts::FoldedPath() const {
     return folded;
 }
 
+std::vector<std::wstring> FileFacts::UploadFields() const {
+    UploadPathParts parts = SplitForUpload(FoldedPath());
+    return {parts.name,    parts.directory, SizeText(),        ProductVersionText(),
+            CreatedText(), ModifiedText(),  DescriptionText(), CompanyText()};
+}
+
 std::wstring FileFacts::UploadLine(std::string_view separator) const {
     std::wstring wideSeparator;
     for (char c : separator) wideSeparator += static_cast<wchar_t>(static_cast<unsigned char>(c));
-    UploadPathParts parts = SplitForUpload(FoldedPath());
-    const std::wstring fields[] = {parts.name,         parts.directory, SizeText(),        ProductVersionText(),
-                                   CreatedText(),      ModifiedText(),  DescriptionText(), CompanyText()};
     std::wstring line;
+    const std::vector<std::wstring> fields = UploadFields();
     for (const std::wstring& field : fields) {
         if (&field != &fields[0]) line += wideSeparator;
         line += field;

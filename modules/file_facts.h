@@ -25,8 +25,10 @@ public:
     std::wstring ModifiedText() const;
     const std::wstring& FilePath() const { return path_; }
     std::wstring FoldedPath() const;
-    // Eight fields joined by the separator: name, directory, size, product
-    // version, created, modified, description, company.
+    // The upload's eight fields: name, directory, size, product version,
+    // created, modified, description, company.
+    std::vector<std::wstring> UploadFields() const;
+    // The eight fields joined by the separator.
     std::wstring UploadLine(std::string_view separator) const;
     // True when the file still has the size and times read at construction: a
     // look without opening it (about 10 us under Wine, where an open costs a

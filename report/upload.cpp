@@ -120,17 +120,24 @@ void HttpSender::Send(HINTERNET request, const std::string& body) const {
                 const_cast<char*>(body.data()), static_cast<DWORD>(body.size()));
 }
 
-std::vector<std::string> NarrowUploadLines(const std::vector<FileFacts>& records) {
-    std::vector<std::string> lines;
-    lines.reserve(records.size());
-    for (const FileFacts& facts : records) lines.push_back(ToNarrowText(facts.UploadLine(kFormSeparator)));
-    return lines;
+UploadFields NarrowFields(const std::vector<std::wstring>& fields) {
+    UploadFields narrow;
+    narrow.reserve(fields.size());
+    for (const std::wstring& field : fields) narrow.push_back(ToNarrowText(field));
+    return narrow;
 }
 
-std::vector<std::string> NarrowVerdictLines(const std::vector<Finding>& findings) {
-    std::vector<std::string> lines;
-    for (const Finding& finding : findings) lines.push_back(ToNarrowText(FindingUploadEntry(finding, kFormSeparator)));
-    return lines;
+std::vector<UploadFields> NarrowUploadFields(const std::vector<FileFacts>& records) {
+    std::vector<UploadFields> entries;
+    entries.reserve(records.size());
+    for (const FileFacts& facts : records) entries.push_back(NarrowFields(facts.UploadFields()));
+    return entries;
+}
+
+std::vector<UploadFields> NarrowVerdictFields(const std::vector<Finding>& findings) {
+    std::vector<UploadFields> entries;
+    for (const Finding& finding : findings) entries.push_back(NarrowFields(FindingUploadFields(finding)));
+    return entries;
 }
 
 }  // namespace
@@ -143,10 +150,11 @@ void LaunchTrace::UploadReport() {
     // First, so that its boxes come before anything else of the upload.
     HttpSender sender(ReportServerHost(), kObjectPath);
     // The launched file as it is at the end of the run.
-    std::string processLine = ToNarrowText(moduleFacts.FinalFacts(targetPath).UploadLine(kFormSeparator));
-    std::string body = BuildUploadBody(processLine, lastExitCode, ToNarrowText(GetOsVersionTriple()),
-                                       NarrowUploadLines(runningImageFacts), NarrowUploadLines(reportedModules));
-    body += VerdictPiece(NarrowVerdictLines(verdict));
+    // The separator is chosen so that no field of this report holds it.
+    const UploadEntries entries{NarrowFields(moduleFacts.FinalFacts(targetPath).UploadFields()),
+                                NarrowUploadFields(runningImageFacts), NarrowUploadFields(reportedModules),
+                                NarrowVerdictFields(verdict)};
+    std::string body = BuildReportBody(entries, lastExitCode, ToNarrowText(GetOsVersionTriple()));
     // The last exit code may be another process's (a child, or a console's
     // host ending after the program): the failure's own travels beside it.
     if (std::optional<std::uint32_t> failed = FailedExitCode(verdict, processOutcomes))

@@ -134,14 +134,19 @@ std::wstring FindingLine(const Finding& finding) {
     return FormatToString(kLineRoom, L"%s %s", Statement(finding), Tail(finding));
 }
 
-std::wstring FindingUploadEntry(const Finding& finding, std::string_view separator) {
+std::vector<std::wstring> FindingUploadFields(const Finding& finding) {
     // One image of another machine imported by two modules is two entries.
     const bool importedForeignImage = finding.kind == FindingKind::BadImageFormat && !finding.importer.empty();
     std::wstring detail = finding.kind == FindingKind::DllNotFound || importedForeignImage ? finding.importer
                           : finding.kind == FindingKind::ImportNotFound                    ? finding.function
                           : finding.code                                                   ? CodeText(*finding.code)
                                                                                            : std::wstring();
-    std::wstring between(separator.begin(), separator.end());
     std::string_view kind = FindingKindName(finding.kind);
-    return std::wstring(kind.begin(), kind.end()) + between + finding.module + between + detail;
+    return {std::wstring(kind.begin(), kind.end()), finding.module, detail};
+}
+
+std::wstring FindingUploadEntry(const Finding& finding, std::string_view separator) {
+    std::wstring between(separator.begin(), separator.end());
+    std::vector<std::wstring> fields = FindingUploadFields(finding);
+    return fields[0] + between + fields[1] + between + fields[2];
 }

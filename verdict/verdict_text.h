@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "verdict/findings.h"
 
@@ -19,3 +20,5 @@ std::wstring FindingLine(const Finding& finding);
 // "kind;module;detail" with the separator given: detail is the code as "0x%X",
 // the missing function for import_not_found, the importer for dll_not_found.
 std::wstring FindingUploadEntry(const Finding& finding, std::string_view separator);
+// The same three fields, not joined.
+std::vector<std::wstring> FindingUploadFields(const Finding& finding);

@@ -17,7 +17,8 @@
 #include <vector>
 
 #include "collector/server/http_server.h"
-#include "collector/server/ingest_service.h"
+#include "collector/ingest/ingest_queue.h"
+#include "collector/server/ingest_answers.h"
 #include "collector/storage/store.h"
 #include "report/upload_body.h"
 
@@ -165,9 +166,10 @@ int main(int argc, char** argv) {
         IngestOptions options;
         options.ratePerClient = 0;
         options.queueReports = 10000;
-        IngestService ingest(store, options);
+        IngestQueue ingest(store, options);
         Measure(uri.substr(0, uri.find(':')) + " store", [&](std::string body, const std::string& client, Reply reply) {
-            ingest.Accept(std::move(body), client, std::move(reply));
+            ingest.Accept(std::move(body), client,
+                          [reply = std::move(reply)](IngestOutcome outcome) { reply(IngestResponse(outcome)); });
         }, reports, connections, bodies);
     }
     return 0;

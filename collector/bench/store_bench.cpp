@@ -53,7 +53,7 @@ Report Generate(const Pools& p, std::mt19937& random, std::int64_t i, std::int64
     std::size_t program = random() % p.programs.size();
     r.process = p.programs[program];
     bool fails = random() % 8 == 0;
-    r.exitCode = fails ? (random() % 3 ? 0xC0000142u : 1u + random() % 3) : 0;
+    r.exitCode = fails ? (random() % 3 ? 0xC0000142u : 0xC0000005u + random() % 3) : 0;  // NTSTATUS errors: failed starts
     if (fails && r.exitCode == 0xC0000142u)
         r.verdict = {{"init-failed", "module" + std::to_string(random() % 4) + ".dll", ""}};
     r.os = random() % 3 ? "6.1.7601" : "10.0.19045";

@@ -17,6 +17,12 @@ struct Period {
     std::int64_t until = 0;
 };
 
+// The first and last day (00:00 UTC) that hold data.
+struct DataDays {
+    std::int64_t first = 0;
+    std::int64_t last = 0;
+};
+
 struct DayCount {
     std::int64_t day = 0;  // 00:00 UTC of the day
     std::int64_t count = 0;
@@ -73,11 +79,20 @@ struct ReportFilter {
     std::size_t offset = 0;
 };
 
+// Reports the collector refused at ingest, per reason ("malformed",
+// "over_limits", "too_frequent", "queue_full", "stopping", "store_failed").
+struct RefusalCount {
+    std::int64_t day = 0;  // 00:00 UTC of the day; 0 in sums over a period
+    std::string reason;
+    std::int64_t count = 0;
+};
+
 struct GroupDetail {
     GroupSummary summary;
     std::vector<DiffRow> differs;      // strongest first
     bool controlIsAllPrograms = false; // too few successes of this program: all successes stand in
     std::vector<ReportSummary> reports;
+    std::int64_t controlRuns = 0;      // the successful runs compared with (0: nothing to compare with)
 };
 
 }  // namespace collector

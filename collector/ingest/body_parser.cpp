@@ -1,14 +1,17 @@
 // The body is read on its raw bytes (the structural characters are ASCII in
 // Windows-1251 too); texts are decoded field by field once the split is known.
 //
-//   process=P&exitcode=E&separator=;&OS=O&files=F*&modules=M*[&verdict=V*]
+//   process=P&exitcode=E&separator=S&OS=O&files=F*&modules=M*[&verdict=V*[&failexitcode=X]]
 //
-// P, F and M are entries of eight fields, V of three, joined by ";"; every F,
-// M and V entry ends in a line feed. Fields are not escaped (only "+" is sent
-// as "%2B"), so "&", "=" and piece names may stand inside them: the head is
-// found by the separator count of P, the later pieces only at line starts.
+// P, F and M are entries of eight fields, V of three, joined by the byte S;
+// every F, M and V entry ends in a line feed. Fields are not escaped (only "+"
+// is sent as "%2B"), so "&", "=" and piece names may stand inside them: the
+// head is found by the separator count of P, the later pieces only at line
+// starts. Every step is one pass over the body, so a hostile body costs time
+// in proportion to its length.
 #include "collector/ingest/body_parser.h"
 
+#include <algorithm>
 #include <charconv>
 #include <vector>
 
@@ -18,14 +21,14 @@
 namespace collector {
 namespace {
 
-constexpr char kSeparator = ';';
 constexpr std::string_view kProcess = "process=";
 constexpr std::string_view kExitCode = "&exitcode=";
-constexpr std::string_view kSeparatorPiece = "&separator=;";
+constexpr std::string_view kSeparatorPiece = "&separator=";
 constexpr std::string_view kOs = "&OS=";
 constexpr std::string_view kFiles = "&files=";
 constexpr std::string_view kModules = "&modules=";
 constexpr std::string_view kVerdict = "&verdict=";
+constexpr std::string_view kFailExitCode = "&failexitcode=";
 
 std::string UnescapePlus(std::string_view body) {
     std::string raw;
@@ -51,8 +54,10 @@ std::vector<std::string_view> Split(std::string_view text, char mark) {
     return parts;
 }
 
-std::vector<std::string_view> SplitFields(std::string_view entry) {
-    return Split(entry, kSeparator);
+bool IsBodySeparator(char byte) {
+    for (char separator : kBodySeparators)
+        if (byte == separator) return true;
+    return false;
 }
 
 bool AllDigits(std::string_view text) {
@@ -76,6 +81,11 @@ bool IsOsTriple(std::string_view text) {
     return true;
 }
 
+// A refusal of a body that is read, but holds more than a report may.
+struct OverLimits {
+    std::string reason;
+};
+
 std::string Text(std::string_view bytes) {
     return DecodeWindows1251(bytes);
 }
@@ -84,43 +94,59 @@ std::string PathText(std::string_view bytes) {
     return WithoutUserNames(DecodeWindows1251(bytes));
 }
 
-std::optional<FileEntry> FileEntryOf(std::string_view entry) {
-    std::vector<std::string_view> f = SplitFields(entry);
-    if (f.size() != 8) return std::nullopt;
-    return FileEntry{Text(f[0]), PathText(f[1]), Text(f[2]), Text(f[3]),
-                     Text(f[4]), Text(f[5]),     Text(f[6]), Text(f[7])};
+// The fields of one entry, or nothing when it has not `count` of them. A field
+// longer than the limit makes the whole report too large.
+std::optional<std::vector<std::string_view>> FieldsOf(std::string_view entry, char separator, std::size_t count,
+                                                      const BodyLimits& limits) {
+    std::vector<std::string_view> fields = Split(entry, separator);
+    if (fields.size() != count) return std::nullopt;
+    for (std::string_view field : fields)
+        if (field.size() > limits.fieldBytes)
+            throw OverLimits{"the report holds a field of " + std::to_string(field.size()) + " bytes (at most " +
+                             std::to_string(limits.fieldBytes) + ")"};
+    return fields;
+}
+
+std::optional<FileEntry> FileEntryOf(std::string_view entry, char separator, const BodyLimits& limits) {
+    std::optional<std::vector<std::string_view>> f = FieldsOf(entry, separator, 8, limits);
+    if (!f) return std::nullopt;
+    const std::vector<std::string_view>& v = *f;
+    return FileEntry{Text(v[0]), PathText(v[1]), Text(v[2]), Text(v[3]),
+                     Text(v[4]), Text(v[5]),     Text(v[6]), Text(v[7])};
 }
 
 // The module is a folded path; the detail is a code, a function or, for a
 // missing DLL, its importer's path.
-std::optional<Finding> FindingOf(std::string_view entry) {
-    std::vector<std::string_view> f = SplitFields(entry);
-    if (f.size() != 3) return std::nullopt;
-    return Finding{Text(f[0]), PathText(f[1]), PathText(f[2])};
+std::optional<Finding> FindingOf(std::string_view entry, char separator, const BodyLimits& limits) {
+    std::optional<std::vector<std::string_view>> f = FieldsOf(entry, separator, 3, limits);
+    if (!f) return std::nullopt;
+    return Finding{Text((*f)[0]), PathText((*f)[1]), PathText((*f)[2])};
 }
 
 struct Head {
     std::string_view process;
+    char separator = ';';
     std::uint32_t exitCode = 0;
     std::string_view os;
     std::string_view rest;  // after "&files="
 };
 
-// The head read with P ending at the "&exitcode=" at `at`, if it fits there.
-std::optional<Head> HeadEndingAt(std::string_view body, std::size_t at) {
+// The text between "&exitcode=" at `at` and "&files=", if it has the head's
+// shape; P is not looked at. Reads at most a few dozen bytes.
+std::optional<Head> HeadTailAt(std::string_view line, std::size_t at) {
     Head head;
-    head.process = body.substr(kProcess.size(), at - kProcess.size());
-    if (SplitFields(head.process).size() != 8) return std::nullopt;
-    std::string_view rest = body.substr(at + kExitCode.size());
-    std::size_t digitsEnd = rest.find('&');
+    std::string_view rest = line.substr(at + kExitCode.size());
+    std::size_t digitsEnd = rest.substr(0, 11).find('&');
     if (digitsEnd == std::string_view::npos) return std::nullopt;
     std::optional<std::uint32_t> code = ExitCodeOf(rest.substr(0, digitsEnd));
     rest.remove_prefix(digitsEnd);
-    if (!code || !rest.starts_with(kSeparatorPiece)) return std::nullopt;
-    rest.remove_prefix(kSeparatorPiece.size());
-    if (!rest.starts_with(kOs)) return std::nullopt;
+    if (!code || !rest.starts_with(kSeparatorPiece) || rest.size() <= kSeparatorPiece.size()) return std::nullopt;
+    head.separator = rest[kSeparatorPiece.size()];
+    rest.remove_prefix(kSeparatorPiece.size() + 1);
+    if (!IsBodySeparator(head.separator) || !rest.starts_with(kOs)) return std::nullopt;
     rest.remove_prefix(kOs.size());
-    std::size_t osEnd = rest.find(kFiles);
+    // Three numbers of at most ten digits and their two dots.
+    std::size_t osEnd = rest.substr(0, 32 + kFiles.size()).find(kFiles);
     if (osEnd == std::string_view::npos || !IsOsTriple(rest.substr(0, osEnd))) return std::nullopt;
     head.exitCode = *code;
     head.os = rest.substr(0, osEnd);
@@ -128,22 +154,47 @@ std::optional<Head> HeadEndingAt(std::string_view body, std::size_t at) {
     return head;
 }
 
-// P holds exactly seven separators and the head's own "&separator=;" one more,
-// so of the "&exitcode=" texts on the first line at most one can end P.
-std::optional<Head> ReadHead(std::string_view body) {
+// P holds exactly seven separators, and the head's own "&separator=" names
+// one more of its kind: for one separator, at most one "&exitcode=" of the
+// first line can end P. Counting every byte once on the way keeps the search
+// linear; a body whose head reads two ways (two separators) is refused.
+std::optional<Head> ReadHead(std::string_view body, std::string& reason) {
     if (!body.starts_with(kProcess)) return std::nullopt;
-    std::size_t lineEnd = body.find('\n');
-    std::string_view firstLine = body.substr(0, lineEnd);
-    for (std::size_t at = firstLine.find(kExitCode); at != std::string_view::npos;
-         at = firstLine.find(kExitCode, at + 1)) {
-        if (std::optional<Head> head = HeadEndingAt(body, at)) return head;
+    const std::string_view firstLine = body.substr(0, body.find('\n'));
+    std::array<std::size_t, 256> seen{};
+    std::optional<Head> found;
+    for (std::size_t at = kProcess.size(); at < firstLine.size(); ++at) {
+        if (firstLine[at] == '&' && firstLine.compare(at, kExitCode.size(), kExitCode) == 0) {
+            std::optional<Head> head = HeadTailAt(firstLine, at);
+            if (head && seen[static_cast<unsigned char>(head->separator)] == 7) {
+                if (found) {
+                    reason = "the head can be read with two separators";
+                    return std::nullopt;
+                }
+                head->process = firstLine.substr(kProcess.size(), at - kProcess.size());
+                head->rest = body.substr(head->rest.data() - body.data());
+                found = head;
+            }
+        }
+        ++seen[static_cast<unsigned char>(firstLine[at])];
     }
-    return std::nullopt;
+    return found;
 }
 
-std::string EntryError(std::string_view piece, std::size_t index, std::size_t fields) {
+std::string EntryError(std::string_view piece, std::size_t index, std::size_t fields, char separator) {
+    const std::string shown = separator == ';' || separator == '|' ? std::string(1, separator)
+                                                                   : "\\x" + std::to_string(separator / 16) +
+                                                                         "0123456789ABCDEF"[separator % 16];
     return "entry " + std::to_string(index + 1) + " of \"" + std::string(piece) + "\" is not " +
-           std::to_string(fields) + " fields joined by \";\" (a field holds a separator or a line feed)";
+           std::to_string(fields) + " fields joined by \"" + shown +
+           "\" (a field holds a separator or a line feed)";
+}
+
+// A piece with more entries than a report may hold.
+void CheckCount(std::string_view piece, std::size_t count, std::size_t limit) {
+    if (count > limit)
+        throw OverLimits{"the report holds " + std::to_string(count) + " entries in \"" + std::string(piece) +
+                         "\" (at most " + std::to_string(limit) + ")"};
 }
 
 // The entries after "&files=": each line ends in a line feed; "&modules=" and
@@ -152,7 +203,8 @@ std::string EntryError(std::string_view piece, std::size_t index, std::size_t fi
 class TailReader {
 public:
     // The last of the lines is what follows the last line feed.
-    TailReader(std::string_view tail, Report& report) : report_(report), lines_(Split(tail, '\n')) {}
+    TailReader(std::string_view tail, char separator, const BodyLimits& limits, Report& report)
+        : report_(report), separator_(separator), limits_(limits), lines_(Split(tail, '\n')) {}
 
     std::string Read() {
         std::optional<std::size_t> modulesAt = PieceStart(kModules, 0);
@@ -194,10 +246,12 @@ private:
     // entry (it is empty or only the name of an empty piece).
     bool ReadFiles(std::size_t begin, std::size_t end, std::string_view piece, std::vector<FileEntry>& out) {
         end = std::min(end, lines_.size() - 1);
+        CheckCount(piece, end - begin, piece == kFiles ? limits_.files : limits_.modules);
+        out.reserve(end - begin);
         for (std::size_t i = begin; i < end; ++i) {
-            std::optional<FileEntry> entry = FileEntryOf(lines_[i]);
+            std::optional<FileEntry> entry = FileEntryOf(lines_[i], separator_, limits_);
             if (!entry) {
-                reason_ = EntryError(piece, i - begin, 8);
+                reason_ = EntryError(piece, i - begin, 8, separator_);
                 return false;
             }
             out.push_back(std::move(*entry));
@@ -207,10 +261,11 @@ private:
 
     bool ReadFindings(std::size_t begin, std::size_t end) {
         end = std::min(end, lines_.size() - 1);
+        CheckCount(kVerdict, end - begin, limits_.findings);
         for (std::size_t i = begin; i < end; ++i) {
-            std::optional<Finding> finding = FindingOf(lines_[i]);
+            std::optional<Finding> finding = FindingOf(lines_[i], separator_, limits_);
             if (!finding) {
-                reason_ = EntryError(kVerdict, i - begin, 3);
+                reason_ = EntryError(kVerdict, i - begin, 3, separator_);
                 return false;
             }
             report_.verdict.push_back(std::move(*finding));
@@ -219,26 +274,66 @@ private:
     }
 
     Report& report_;
+    char separator_;
+    const BodyLimits& limits_;
     std::vector<std::string_view> lines_;
     std::string reason_;
 };
 
+// "&failexitcode=" follows the last finding's line feed and ends the body.
+std::optional<std::uint32_t> TakeFailExitCode(std::string_view& body) {
+    std::size_t at = body.rfind('\n');
+    if (at == std::string_view::npos || !body.substr(at + 1).starts_with(kFailExitCode)) return std::nullopt;
+    std::optional<std::uint32_t> code = ExitCodeOf(body.substr(at + 1 + kFailExitCode.size()));
+    if (code) body = body.substr(0, at + 1);
+    return code;
+}
+
+// Before the body is taken apart: every entry takes a line, so more lines
+// than all pieces may hold make it too large whatever it is.
+void CheckLineCount(std::string_view body, const BodyLimits& limits) {
+    const std::size_t lines = static_cast<std::size_t>(std::count(body.begin(), body.end(), '\n'));
+    const std::size_t most = limits.files + limits.modules + limits.findings;
+    if (lines > most)
+        throw OverLimits{"the body holds " + std::to_string(lines) + " lines, more than the " +
+                         std::to_string(most) + " entries a report may hold"};
+}
+
+ParsedBody Refused(BodyFault fault, std::string reason) {
+    return {std::nullopt, fault, std::move(reason)};
+}
+
+ParsedBody Parse(std::string_view body, const BodyLimits& limits) {
+    CheckLineCount(body, limits);
+    const std::string raw = UnescapePlus(body);
+    std::string_view rest = raw;
+    std::optional<std::uint32_t> failExitCode = TakeFailExitCode(rest);
+    std::string reason;
+    std::optional<Head> head = ReadHead(rest, reason);
+    if (!head)
+        return Refused(BodyFault::Malformed,
+                       !reason.empty() ? reason
+                                       : "the body does not begin with \"process=\" (eight fields) \"&exitcode=\" "
+                                         "(decimal) \"&separator=\" (one of \";|\", tab, 0x1F) \"&OS=\" "
+                                         "(major.minor.build) \"&files=\"");
+    Report report;
+    report.process = *FileEntryOf(head->process, head->separator, limits);
+    report.exitCode = head->exitCode;
+    report.failExitCode = failExitCode;
+    report.os = std::string(head->os);
+    reason = TailReader(head->rest, head->separator, limits, report).Read();
+    if (!reason.empty()) return Refused(BodyFault::Malformed, reason);
+    return {std::move(report), BodyFault::None, {}};
+}
+
 }  // namespace
 
-ParsedBody ParseUploadBody(std::string_view body) {
-    const std::string raw = UnescapePlus(body);
-    std::optional<Head> head = ReadHead(raw);
-    if (!head)
-        return {std::nullopt,
-                "the body does not begin with \"process=\" (eight fields) \"&exitcode=\" (decimal) "
-                "\"&separator=;&OS=\" (major.minor.build) \"&files=\""};
-    Report report;
-    report.process = *FileEntryOf(head->process);
-    report.exitCode = head->exitCode;
-    report.os = std::string(head->os);
-    std::string reason = TailReader(head->rest, report).Read();
-    if (!reason.empty()) return {std::nullopt, reason};
-    return {std::move(report), {}};
+ParsedBody ParseUploadBody(std::string_view body, const BodyLimits& limits) {
+    try {
+        return Parse(body, limits);
+    } catch (const OverLimits& over) {
+        return Refused(BodyFault::OverLimits, over.reason);
+    }
 }
 
 }  // namespace collector

@@ -9,9 +9,11 @@ namespace collector {
 
 inline constexpr std::string_view kUserNamePlaceholder = "%USERNAME%";
 
-// C:\Users\ivan\AppData, c:/users/Ivan, \Device\HarddiskVolume2\Users\ivan and
-// D:\Documents and Settings\ivan all lose "ivan"; the shared profile folders
-// (Public, Default, All Users, Default User) are no one's name and stay.
+// C:\Users\ivan\AppData, c:/users/Ivan, \Device\HarddiskVolume2\Users\ivan,
+// D:\Documents and Settings\ivan, its short form C:\DOCUME~1\ivan, the same
+// with doubled backslashes, and a home share's \\server\home$\ivan all lose
+// "ivan"; the shared profile folders (Public, Default, All Users, Default User)
+// are no one's name and stay.
 std::string WithoutUserNames(std::string_view path);
 
 }  // namespace collector

@@ -10,6 +10,7 @@
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 
+#include <charconv>
 #include <cstdio>
 #include <optional>
 
@@ -24,6 +25,7 @@ struct HttpServer::Shared {
     HttpLimits limits;
     IngestHandler ingest;
     WebHandler web;
+    IngestTooLargeHandler ingestTooLarge;
     std::string trustedProxy;
     net::thread_pool webThreads;
     std::mutex mutex;  // guards the counts
@@ -104,6 +106,18 @@ public:
 private:
     const HttpLimits& Limits() const { return shared_->limits; }
 
+    std::string ClientOf(const Request& request) const {
+        if (!shared_->trustedProxy.empty() && peer_ == shared_->trustedProxy) {
+            std::string forwarded = ForwardedClient(request);
+            if (!forwarded.empty()) return forwarded;
+        }
+        return peer_;
+    }
+
+    static bool IsIngest(const Request& request) {
+        return std::string_view(request.target().data(), request.target().size()) == kIngestPath;
+    }
+
     void ReadHeader() {
         parser_.emplace();
         parser_->header_limit(static_cast<std::uint32_t>(Limits().headerBytes));
@@ -139,12 +153,8 @@ private:
         stream_.expires_never();
         Request request = parser_->release();
         keepAlive_ = request.keep_alive();
-        std::string client = peer_;
-        if (!shared_->trustedProxy.empty() && peer_ == shared_->trustedProxy) {
-            std::string forwarded = ForwardedClient(request);
-            if (!forwarded.empty()) client = forwarded;
-        }
-        if (std::string_view(request.target().data(), request.target().size()) == kIngestPath) {
+        const std::string client = ClientOf(request);
+        if (IsIngest(request)) {
             if (request.method() != http::verb::post) {
                 Response wrong = TextResponse(http::status::method_not_allowed, "the report goes by POST", version_);
                 wrong.set(http::field::allow, "POST");
@@ -180,6 +190,7 @@ private:
         response_.version(version_);
         response_.keep_alive(keepAlive_ && !close);
         response_.prepare_payload();
+        AddSecurityHeaders(response_);
         stream_.expires_after(Limits().writeTime);
         http::async_write(stream_, response_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
             if (ec) return;
@@ -207,13 +218,28 @@ private:
     void Fail(beast::error_code ec) {
         if (ec == http::error::header_limit)
             return Send(TextResponse(http::status::request_header_fields_too_large, "header over its limit"), true);
-        if (ec == http::error::body_limit)
+        if (ec == http::error::body_limit) {
+            NoteIngestTooLarge();
             return Send(TextResponse(http::status::payload_too_large, "body over 1 MiB"), true);
+        }
         if (ec.category() == http::make_error_code(http::error::end_of_stream).category() &&
             ec != http::error::end_of_stream &&
             ec != http::error::partial_message)
             return Send(TextResponse(http::status::bad_request, "malformed HTTP request"), true);
         // Timeouts, resets, a client gone: nothing to answer.
+    }
+
+    // A report refused for its size leaves its trace like any other.
+    void NoteIngestTooLarge() {
+        const Request& header = parser_->get();
+        if (!shared_->ingestTooLarge || !IsIngest(header)) return;
+        const auto length = header.find(http::field::content_length);
+        std::size_t announced = 0;
+        if (length != header.end()) {
+            std::string_view text(length->value().data(), length->value().size());
+            std::from_chars(text.data(), text.data() + text.size(), announced);
+        }
+        shared_->ingestTooLarge(ClientOf(header), announced);
     }
 
     std::string peer_;
@@ -236,6 +262,23 @@ Response TextResponse(http::status status, std::string_view text, unsigned versi
     response.set(http::field::cache_control, "no-store");
     response.body() = std::string(text) + "\n";
     return response;
+}
+
+void AddSecurityHeaders(Response& response) {
+    auto keepOrSet = [&](std::string_view name, std::string_view value) {
+        const boost::beast::string_view key(name.data(), name.size());
+        if (response.find(key) == response.end()) response.set(key, boost::beast::string_view(value.data(), value.size()));
+    };
+    keepOrSet("Content-Security-Policy", "default-src 'none'; frame-ancestors 'none'; base-uri 'none'");
+    keepOrSet("X-Content-Type-Options", "nosniff");
+    keepOrSet("X-Frame-Options", "DENY");
+    keepOrSet("Referrer-Policy", "no-referrer");
+    keepOrSet("Cross-Origin-Opener-Policy", "same-origin");
+    keepOrSet("Cache-Control", "no-store");
+}
+
+void HttpServer::OnIngestTooLarge(IngestTooLargeHandler handler) {
+    shared_->ingestTooLarge = std::move(handler);
 }
 
 HttpServer::HttpServer(net::io_context& io, const tcp::endpoint& where, HttpLimits limits, IngestHandler ingest,

@@ -42,10 +42,17 @@ using Reply = std::function<void(Response)>;
 // The body of a POST to the ingest path, and the client's address.
 using IngestHandler = std::function<void(std::string body, const std::string& client, Reply reply)>;
 using WebHandler = std::function<Response(const Request& request, const std::string& client)>;
+// A POST to the ingest path refused for its size before its body was read:
+// the client's address and the length its header announced (0: none).
+using IngestTooLargeHandler = std::function<void(const std::string& client, std::size_t announcedBytes)>;
 
 // A one-line text answer, closing the connection when the status is an error
 // of the client's framing.
 Response TextResponse(boost::beast::http::status status, std::string_view text, unsigned version = 11);
+
+// The headers that every answer carries, the server's own errors included;
+// the handlers' own values (a page's wider policy) are kept.
+void AddSecurityHeaders(Response& response);
 
 class HttpServer {
 public:
@@ -59,6 +66,8 @@ public:
     HttpServer& operator=(const HttpServer&) = delete;
 
     unsigned short Port() const;
+    // Set before the io_context runs.
+    void OnIngestTooLarge(IngestTooLargeHandler handler);
     // Stops accepting; open connections end with their current request.
     void StopAccepting();
 

@@ -16,11 +16,15 @@ constexpr const char* kUsage =
     "  --store URI                 sqlite:PATH, PATH or postgresql://... (sqlite:korvane-reports.sqlite\n"
     "                              beside the program)\n"
     "  --retention-days N          days raw reports are kept; aggregates stay (90)\n"
+    "  --sqlite-sync full|normal   full: a report answered 200 survives a power failure; normal: faster,\n"
+    "                              the last commits may be lost at a power failure (full)\n"
     "  --set-password              read the login password from standard input, store it hashed, exit\n"
     "  --trusted-proxy ADDRESS     a reverse proxy whose X-Forwarded-For names the client\n"
     "  --secure-cookie             the page is served over HTTPS by that proxy\n"
     "  --rate N  --burst N         reports a second and in a burst per client address (10, 60; 0: no limit)\n"
     "  --queue N                   reports waiting for storage before 503 (1000)\n"
+    "  --queue-mib N               memory those reports may hold, in MiB (256)\n"
+    "  --client-share-mib N        of that, for one client address (32)\n"
     "  --batch N                   reports stored in one transaction at most (200)\n"
     "  --header-seconds N          time for a request's header (10)\n"
     "  --body-seconds N            time for a request's body (60)\n"
@@ -44,6 +48,13 @@ bool Seconds(const std::string& text, std::chrono::seconds& out) {
     return true;
 }
 
+bool Mebibytes(const std::string& text, std::size_t& out) {
+    std::size_t mebibytes = 0;
+    if (!ReadNumber<std::size_t>(text, mebibytes, 1, 1 << 20)) return false;
+    out = mebibytes << 20;
+    return true;
+}
+
 using Setter = std::function<bool(ServerOptions&, const std::string&)>;
 
 template <typename Number>
@@ -63,6 +74,12 @@ std::map<std::string, Setter> ValueOptions() {
         {"--burst", [](ServerOptions& o, const std::string& v) { return ReadNumber(v, o.ingest.burstPerClient, 1.0, 1e9); }},
         {"--queue", [](ServerOptions& o, const std::string& v) {
              return ReadNumber<std::size_t>(v, o.ingest.queueReports, 1, 1000000); }},
+        {"--queue-mib", [](ServerOptions& o, const std::string& v) { return Mebibytes(v, o.ingest.queueBytes); }},
+        {"--client-share-mib", [](ServerOptions& o, const std::string& v) {
+             return Mebibytes(v, o.ingest.clientShareBytes); }},
+        {"--sqlite-sync", [](ServerOptions& o, const std::string& v) {
+             o.sqliteFullSync = v == "full";
+             return v == "full" || v == "normal"; }},
         {"--batch", [](ServerOptions& o, const std::string& v) {
              return ReadNumber<std::size_t>(v, o.ingest.batchReports, 1, 100000); }},
         {"--header-seconds", [](ServerOptions& o, const std::string& v) { return Seconds(v, o.limits.headerTime); }},

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "collector/server/http_server.h"
-#include "collector/server/ingest_service.h"
+#include "collector/ingest/ingest_queue.h"
 
 namespace collector {
 
@@ -16,6 +16,7 @@ struct ServerOptions {
     unsigned short port = 8080;  // 0: any free port (printed at start)
     std::string store;           // empty: sqlite:korvane-reports.sqlite beside the program
     int retentionDays = 90;
+    bool sqliteFullSync = true;  // synchronous=FULL; false: NORMAL
     std::string trustedProxy;    // its X-Forwarded-For names the client
     bool secureCookie = false;   // the page is served over TLS by a proxy
     bool setPassword = false;    // read the login password from standard input, store it hashed, exit

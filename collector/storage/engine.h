@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "collector/storage/batch_rows.h"
 #include "collector/storage/pg_db.h"
 #include "collector/storage/schema.h"
 #include "collector/storage/sqlite_db.h"
@@ -38,9 +39,12 @@ public:
             }
         }
     }
+    // A COMMIT that fails may leave the transaction open (SQLite keeps it
+    // after SQLITE_BUSY, say): it is rolled back then, so that the connection
+    // can begin the next one.
     void Commit() {
-        open_ = false;
         db_.Commit();
+        open_ = false;
     }
 
 private:
@@ -101,19 +105,36 @@ private:
 };
 
 // What the writer remembers of the dictionaries, keyed by the exact texts.
-// Filled only after a commit, so it never names a row that was rolled back.
+// Filled only after a commit, so it never names a row that was rolled back;
+// emptied when it passes its size in bytes, so that a flood of distinct files
+// cannot grow the writer for ever.
 struct DictionaryCache {
-    std::unordered_map<std::string, std::int64_t> programs, groups, files, attributes;
-    std::unordered_map<std::int64_t, std::int64_t> moduleAttribute, imageAttribute;  // file id -> attribute id
+    struct File {
+        std::int64_t id = 0;
+        std::int64_t lastDay = 0;  // the row's last_day is at least this
+    };
+    std::unordered_map<std::string, std::int64_t> programs, groups, attributes;
+    std::unordered_map<std::string, File> files;
     std::set<std::int64_t> partitionDays;
+    std::size_t bytes = 0;
     void Clear() { *this = DictionaryCache(); }
-    std::size_t Size() const { return files.size() + attributes.size() + groups.size() + programs.size(); }
+    // What an entry of this key costs, roughly: the key, its id, the hash node.
+    static std::size_t EntryBytes(const std::string& key) { return key.size() + 64; }
 };
+
+// The writer's durability; PostgreSQL's is the server's (fsync, synchronous_commit).
+inline void SetDurability(SqliteDb& db, const StoreOptions& options) {
+    if (!options.sqliteFullSync) db.Exec("PRAGMA synchronous=NORMAL");
+}
+inline void SetDurability(PgDb&, const StoreOptions&) {}
 
 template <class Db> struct Backend {
     Backend(const std::string& uri, const StoreOptions& options)
-        : uri(uri), readers(uri, options.readConnections), writer(std::make_unique<Db>(uri)) {}
+        : uri(uri), options(options), readers(uri, options.readConnections), writer(std::make_unique<Db>(uri)) {
+        SetDurability(*writer, options);
+    }
     std::string uri;
+    StoreOptions options;
     Pool<Db> readers;
     std::mutex writeMutex;
     std::unique_ptr<Db> writer;  // remade when broken
@@ -122,6 +143,7 @@ template <class Db> struct Backend {
     Db& Writer() {
         if (IsBroken(*writer)) {
             writer = std::make_unique<Db>(uri);
+            SetDurability(*writer, options);
             cache.Clear();
         }
         return *writer;
@@ -149,7 +171,5 @@ template <class Db> std::vector<ReportSummary> QueryReports(Db& db, const Report
 template <class Db> std::optional<Report> QueryReport(Db& db, std::int64_t id);
 template <class Db> std::vector<DiffRow> QueryFailureModules(Db& db, const Period& period);
 
-inline constexpr std::int64_t kDay = 86400;
-inline std::int64_t DayOf(std::int64_t t) { return t >= 0 ? t / kDay * kDay : (t - kDay + 1) / kDay * kDay; }
 
 }  // namespace collector

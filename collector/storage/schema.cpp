@@ -15,6 +15,7 @@ namespace {
 constexpr std::string_view kSchema = R"SQL(
 CREATE TABLE IF NOT EXISTS settings (key TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS counters (name TEXT PRIMARY KEY, value BIGINT NOT NULL);
+CREATE TABLE IF NOT EXISTS revoked_sessions (digest TEXT PRIMARY KEY, expires BIGINT NOT NULL);
 INSERT INTO counters (name, value) VALUES ('reports', 0) ON CONFLICT (name) DO NOTHING;
 {REPORT_SEQUENCE}
 CREATE TABLE IF NOT EXISTS programs (
@@ -27,7 +28,7 @@ CREATE TABLE IF NOT EXISTS failure_groups (
 CREATE TABLE IF NOT EXISTS files (
     id {ID}, digest TEXT NOT NULL UNIQUE, name TEXT NOT NULL, folder TEXT NOT NULL, size TEXT NOT NULL,
     version TEXT NOT NULL, created TEXT NOT NULL, modified TEXT NOT NULL, description TEXT NOT NULL,
-    company TEXT NOT NULL, name_key TEXT NOT NULL, company_key TEXT NOT NULL);
+    company TEXT NOT NULL, name_key TEXT NOT NULL, company_key TEXT NOT NULL, last_day BIGINT NOT NULL);
 CREATE INDEX IF NOT EXISTS files_name_key ON files (name_key);
 CREATE INDEX IF NOT EXISTS files_company_key ON files (company_key);
 CREATE TABLE IF NOT EXISTS attributes (
@@ -35,7 +36,7 @@ CREATE TABLE IF NOT EXISTS attributes (
 CREATE TABLE IF NOT EXISTS reports (
     id BIGINT NOT NULL, received_at BIGINT NOT NULL, program_id BIGINT NOT NULL, group_id BIGINT NOT NULL,
     exit_code BIGINT NOT NULL, os TEXT NOT NULL, process_file BIGINT NOT NULL, image_files TEXT NOT NULL,
-    module_files TEXT NOT NULL) {PARTITIONED};
+    module_files TEXT NOT NULL, fail_exit_code BIGINT NOT NULL) {PARTITIONED};
 CREATE INDEX IF NOT EXISTS reports_id ON reports (id);
 CREATE INDEX IF NOT EXISTS reports_received ON reports (received_at);
 CREATE INDEX IF NOT EXISTS reports_group ON reports (group_id, id);
@@ -58,6 +59,10 @@ CREATE TABLE IF NOT EXISTS group_os_days (
 CREATE TABLE IF NOT EXISTS group_attributes (
     group_id BIGINT NOT NULL, day BIGINT NOT NULL, attribute_id BIGINT NOT NULL, runs BIGINT NOT NULL,
     PRIMARY KEY (group_id, day, attribute_id));
+CREATE TABLE IF NOT EXISTS attribute_budget (
+    program_id BIGINT NOT NULL, day BIGINT NOT NULL, created BIGINT NOT NULL, PRIMARY KEY (program_id, day));
+CREATE TABLE IF NOT EXISTS refused_days (
+    day BIGINT NOT NULL, reason TEXT NOT NULL, reports BIGINT NOT NULL, PRIMARY KEY (day, reason));
 CREATE TABLE IF NOT EXISTS program_attributes (
     program_id BIGINT NOT NULL, day BIGINT NOT NULL, attribute_id BIGINT NOT NULL, failures BIGINT NOT NULL,
     successes BIGINT NOT NULL, PRIMARY KEY (program_id, day, attribute_id));
@@ -79,6 +84,15 @@ std::string SchemaSql(Dialect dialect) {
     Substitute(sql, "{REPORT_SEQUENCE}", pg ? "CREATE SEQUENCE IF NOT EXISTS report_ids;" : "");
     return sql;
 }
+
+std::vector<AddedColumn> AddedColumns(long long today) {
+    const std::string day = std::to_string(today);
+    // A file kept from before stays another retention period; an old report had no failexitcode.
+    return {{"files", "last_day", "BIGINT NOT NULL DEFAULT " + day},
+            {"reports", "fail_exit_code", "BIGINT NOT NULL DEFAULT -1"}};
+}
+
+std::string AfterMigrationSql() { return "CREATE INDEX IF NOT EXISTS files_last_day ON files (last_day);"; }
 
 std::string PartitionName(const std::string& table, long long day) {
     std::time_t t = static_cast<std::time_t>(day);

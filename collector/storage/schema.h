@@ -1,6 +1,7 @@
 // The store's one schema, in the two dialects it is spoken in.
 #pragma once
 #include <string>
+#include <vector>
 
 namespace collector {
 
@@ -8,6 +9,15 @@ enum class Dialect { Sqlite, Postgres };
 
 // Every statement that creates the tables and indexes, idempotent.
 std::string SchemaSql(Dialect dialect);
+
+// Columns added after stores were first made: a store made before them gets
+// them (ALTER TABLE) with the declaration's default for its rows.
+struct AddedColumn {
+    std::string table, column, declaration;
+};
+std::vector<AddedColumn> AddedColumns(long long today);
+// What needs the added columns: run after they are there.
+std::string AfterMigrationSql();
 
 // The per-day partitions of the report tables (PostgreSQL).
 inline constexpr const char* kPartitionedTables[] = {"reports", "report_findings"};

@@ -51,6 +51,9 @@ GroupSummary SummaryOf(const SqlRow& row) {
     return s;
 }
 
+// A list shows the exit code that judged the run (see FailureExitCode).
+const std::string kJudgedExitCode = "CASE WHEN r.fail_exit_code >= 0 THEN r.fail_exit_code ELSE r.exit_code END";
+
 constexpr const char* kGroupColumns =
     "g.id, g.program, g.program_version, g.exit_code, g.finding_kind, g.finding_module, g.program_id";
 
@@ -78,7 +81,8 @@ template <class Db> void AddAttributeCounts(Db& db, const std::string& sql, cons
 }
 
 template <class Db>
-std::vector<DiffRow> Differs(Db& db, const GroupSummary& group, const DayRange& days, bool& controlIsAll) {
+std::vector<DiffRow> Differs(Db& db, const GroupSummary& group, const DayRange& days, bool& controlIsAll,
+                             std::int64_t& controlRuns) {
     std::map<std::int64_t, AttributeCount> counts;
     AddAttributeCounts(db,
                        "SELECT a.id, a.dimension, a.value, SUM(ga.runs) FROM group_attributes ga "
@@ -95,6 +99,7 @@ std::vector<DiffRow> Differs(Db& db, const GroupSummary& group, const DayRange& 
         control = db.Query("SELECT SUM(successes) FROM version_days WHERE day >= ? AND day <= ?",
                            {days.first, days.last}).at(0).Int(0);
     }
+    controlRuns = control;
     // Summed first, named after: the sums are few, the daily rows many.
     const std::string programs =
         controlIsAll ? "" : "program_id IN (SELECT id FROM programs WHERE name_key = ? AND name = ?) AND ";
@@ -221,7 +226,8 @@ template <class Db> std::optional<GroupDetail> QueryGroup(Db& db, std::int64_t i
     } else {
         detail.summary = std::move(found[0]);
     }
-    detail.differs = Differs(db, detail.summary, DaysOf(period), detail.controlIsAllPrograms);
+    detail.differs =
+        Differs(db, detail.summary, DaysOf(period), detail.controlIsAllPrograms, detail.controlRuns);
     ReportFilter filter;
     filter.groupId = id;
     filter.period = period;
@@ -239,18 +245,18 @@ template <class Db> std::vector<ReportSummary> QueryReports(Db& db, const Report
     const bool byFiles = !modules.empty() || !companies.empty() || !images.empty();
 
     std::string sql =
-        "SELECT r.id, r.received_at, p.name, p.version, r.os, r.exit_code, r.group_id, r.image_files, r.module_files, "
+        "SELECT r.id, r.received_at, p.name, p.version, r.os, " + kJudgedExitCode + ", r.group_id, r.image_files, r.module_files, "
         "COALESCE(g.finding_kind, ''), COALESCE(g.finding_module, '') FROM reports r "
         "JOIN programs p ON p.id = r.program_id LEFT JOIN failure_groups g ON g.id = r.group_id WHERE r.id < ?";
     SqlParams params{std::numeric_limits<std::int64_t>::max()};
-    auto where = [&](const char* condition, SqlParam value) {
+    auto where = [&](const std::string& condition, SqlParam value) {
         sql += condition;
         params.push_back(std::move(value));
     };
     if (filter.period.since) where(" AND r.received_at >= ?", filter.period.since);
     if (filter.period.until) where(" AND r.received_at < ?", filter.period.until);
     if (filter.groupId) where(" AND r.group_id = ?", filter.groupId);
-    if (filter.exitCode) where(" AND r.exit_code = ?", std::int64_t{*filter.exitCode});
+    if (filter.exitCode) where(" AND " + kJudgedExitCode + " = ?", std::int64_t{*filter.exitCode});
     if (!filter.program.empty()) where(" AND p.name_key = ?", SearchKey(filter.program));
     // Without file conditions the database pages; with them, rows are read in
     // chunks (newest first) and their file lists checked here.
@@ -286,8 +292,8 @@ template <class Db> std::vector<ReportSummary> QueryReports(Db& db, const Report
 }
 
 template <class Db> std::optional<Report> QueryReport(Db& db, std::int64_t id) {
-    SqlRows rows = db.Query("SELECT id, received_at, exit_code, os, process_file, image_files, module_files, group_id "
-                            "FROM reports WHERE id = ?",
+    SqlRows rows = db.Query("SELECT id, received_at, exit_code, os, process_file, image_files, module_files, group_id, "
+                            "fail_exit_code FROM reports WHERE id = ?",
                             {id});
     if (rows.empty()) return std::nullopt;
     const SqlRow& r = rows[0];
@@ -297,6 +303,7 @@ template <class Db> std::optional<Report> QueryReport(Db& db, std::int64_t id) {
     report.exitCode = static_cast<std::uint32_t>(r.Int(2));
     report.os = r.Text(3);
     report.groupId = r.Int(7);
+    if (r.Int(8) >= 0) report.failExitCode = static_cast<std::uint32_t>(r.Int(8));
     std::vector<std::int64_t> images = ParseIds(r.Text(5)), modules = ParseIds(r.Text(6));
     std::vector<std::int64_t> all = images;
     all.insert(all.end(), modules.begin(), modules.end());
@@ -313,33 +320,32 @@ template <class Db> std::optional<Report> QueryReport(Db& db, std::int64_t id) {
     return report;
 }
 
+// Reads only the period's sums of module attributes (bounded by the cap on
+// new attributes a day), never the whole dictionary; answers the strongest rows.
 template <class Db> std::vector<DiffRow> QueryFailureModules(Db& db, const Period& period) {
+    constexpr std::size_t kMaxRows = 200;
     const DayRange days = DaysOf(period);
-    std::unordered_map<std::int64_t, std::string> programOf, moduleOf;
-    for (const SqlRow& r : db.Query("SELECT id, name FROM programs")) programOf[r.Int(0)] = r.Text(1);
-    for (const SqlRow& r : db.Query("SELECT id, value FROM attributes WHERE dimension = 'module'")) {
-        moduleOf[r.Int(0)] = r.Text(1);
-    }
     std::map<std::string, ProgramCounts> programs;
-    for (const SqlRow& r : db.Query("SELECT program_id, SUM(runs), SUM(successes) FROM version_days "
-                                    "WHERE day >= ? AND day <= ? GROUP BY program_id",
+    for (const SqlRow& r : db.Query("SELECT p.name, SUM(v.runs), SUM(v.successes) FROM version_days v "
+                                    "JOIN programs p ON p.id = v.program_id WHERE v.day >= ? AND v.day <= ? "
+                                    "GROUP BY p.name",
                                     {days.first, days.last})) {
-        ProgramCounts& p = programs[programOf[r.Int(0)]];
+        ProgramCounts& p = programs[r.Text(0)];
         p.failures += r.Int(1) - r.Int(2);
         p.successes += r.Int(2);
     }
     std::map<std::string, std::map<std::int64_t, AttributeCount>> modules;
-    for (const SqlRow& r : db.Query("SELECT program_id, attribute_id, SUM(failures), SUM(successes) "
-                                    "FROM program_attributes WHERE day >= ? AND day <= ? "
-                                    "GROUP BY program_id, attribute_id",
+    for (const SqlRow& r : db.Query("SELECT p.name, x.attribute_id, a.value, x.failures, x.successes FROM "
+                                    "(SELECT program_id, attribute_id, SUM(failures) AS failures, "
+                                    "SUM(successes) AS successes FROM program_attributes WHERE day >= ? AND day <= ? "
+                                    "GROUP BY program_id, attribute_id) x JOIN attributes a ON a.id = x.attribute_id "
+                                    "JOIN programs p ON p.id = x.program_id WHERE a.dimension = 'module'",
                                     {days.first, days.last})) {
-        auto module = moduleOf.find(r.Int(1));
-        if (module == moduleOf.end()) continue;
-        AttributeCount& c = modules[programOf[r.Int(0)]][r.Int(1)];
+        AttributeCount& c = modules[r.Text(0)][r.Int(1)];
         c.dimension = "module";
-        c.value = module->second;
-        c.groupCount += r.Int(2);
-        c.controlCount += r.Int(3);
+        c.value = r.Text(2);
+        c.groupCount += r.Int(3);
+        c.controlCount += r.Int(4);
     }
     std::vector<ProgramCounts> list;
     for (auto& [name, counts] : programs) {
@@ -347,7 +353,9 @@ template <class Db> std::vector<DiffRow> QueryFailureModules(Db& db, const Perio
         for (auto& [id, c] : modules[name]) counts.modules.push_back(std::move(c));
         list.push_back(std::move(counts));
     }
-    return ModulesFailingAcrossPrograms(list);
+    std::vector<DiffRow> rows = ModulesFailingAcrossPrograms(list);
+    if (rows.size() > kMaxRows) rows.resize(kMaxRows);
+    return rows;
 }
 
 #define KORVANE_QUERIES(Db)                                                                   \

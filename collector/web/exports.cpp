@@ -120,6 +120,7 @@ std::string GroupJson(const GroupDetail& group) {
     return JsonObject()
         .Raw("group", SummaryJson(group.summary))
         .Flag("controlIsAllPrograms", group.controlIsAllPrograms)
+        .Number("controlRuns", group.controlRuns)
         .Raw("differs", JsonArray(group.differs, DiffJson))
         .Raw("reports", ReportsJson(group.reports))
         .Done();
@@ -134,6 +135,7 @@ std::string ReportJson(const Report& report) {
     object.Number("id", report.id).Time("receivedAt", report.receivedAt).Raw("process", EntryJson(report.process));
     return ExitCode(object, report.exitCode)
         .Text("os", report.os)
+        .Raw("failExitCode", report.failExitCode ? std::to_string(*report.failExitCode) : "null")
         .Flag("success", IsSuccess(report))
         .Number("groupId", report.groupId)
         .Raw("verdict", JsonArray(report.verdict,

@@ -66,10 +66,7 @@ std::string LoginHash(Store& store) { return store.Setting(kHashSetting).value_o
 std::string SigningKey(Store& store, const std::string& loginHash) {
     InitSodium();
     std::optional<std::string> secret = store.Setting(kSecretSetting);
-    if (!secret || secret->empty()) {
-        store.SetSetting(kSecretSetting, RandomHex(32));
-        secret = store.Setting(kSecretSetting);  // another process may have written its own first
-    }
+    if (!secret || secret->empty()) secret = store.SetSettingOnce(kSecretSetting, RandomHex(32));
     std::string key(crypto_auth_KEYBYTES, '\0');
     crypto_generichash(reinterpret_cast<unsigned char*>(key.data()), key.size(),
                        reinterpret_cast<const unsigned char*>(loginHash.data()), loginHash.size(),
@@ -90,6 +87,14 @@ std::int64_t TokenExpiry(std::string_view token) {
         expiry = expiry * 10 + (c - '0');
     }
     return expiry;
+}
+
+std::string TokenDigest(std::string_view token) {
+    InitSodium();
+    unsigned char digest[crypto_generichash_BYTES];
+    crypto_generichash(digest, sizeof digest, reinterpret_cast<const unsigned char*>(token.data()), token.size(),
+                       nullptr, 0);
+    return Hex(digest, sizeof digest);
 }
 
 bool TokenValid(const std::string& key, std::string_view purpose, std::string_view token, std::int64_t now) {

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 
 #include "collector/web/escape.h"
+#include "collector/web/finding_text.h"
 #include "collector/web/module_folders.h"
 #include "collector/web/plots.h"
 #include "collector/web/view_text.h"
@@ -58,9 +60,13 @@ std::string PeriodQuery(const Period& period) {
 
 std::string WithQuery(std::string path, const std::string& query) { return query.empty() ? path : path + "?" + query; }
 
+// A text field rather than the browser's date field, which writes dates in the
+// browser's locale: the page writes them one way, dd.mm.yyyy, everywhere.
 std::string DateInput(const char* name, const char* label, std::int64_t value) {
-    return std::string("<label>") + label + " <input type=\"date\" name=\"" + name + "\" value=\"" +
-           (value ? IsoDateText(value) : "") + "\"></label>";
+    return std::string("<label>") + label + " <input type=\"text\" name=\"" + name + "\" value=\"" +
+           (value ? DateText(value) : "") +
+           "\" placeholder=\"дд.мм.гггг\" pattern=\"[0-9]{2}\\.[0-9]{2}\\.[0-9]{4}\" size=\"10\" "
+           "inputmode=\"numeric\"></label>";
 }
 
 // The period chooser: a GET form, it changes nothing.
@@ -76,12 +82,6 @@ std::string PeriodText(const Period& period) {
     if (period.since) text += "с " + DateText(period.since);
     if (period.until) text += std::string(text.empty() ? "" : " ") + "по " + DateText(period.until - 1);
     return text;
-}
-
-std::string FindingText(std::string_view kind, std::string_view module) {
-    if (kind.empty() && module.empty()) return "—";
-    if (module.empty()) return std::string(kind);
-    return std::string(kind) + ": " + std::string(module);
 }
 
 std::vector<DayCount> PlotDays(const GroupSummary& group, const Period& period) {
@@ -138,8 +138,8 @@ std::string ReportTable(const std::vector<ReportSummary>& reports) {
         table += "<tr><td>" + Link("/reports/" + std::to_string(report.id), std::to_string(report.id)) + "</td>" +
                  NoWrapCell(DateTimeText(report.receivedAt)) + Cell(report.program) + Cell(report.programVersion) +
                  Cell(report.os) + NoWrapCell(ExitCodeText(report.exitCode)) +
-                 Cell(FindingText(report.findingKind, report.findingModule)) + "<td>" +
-                 (report.groupId ? Link("/groups/" + std::to_string(report.groupId), "группа") : "успешный запуск") +
+                 Cell(FindingSentence(report.findingKind, report.findingModule)) + "<td>" +
+                 (report.groupId ? Link("/groups/" + std::to_string(report.groupId), "группа") : "запуск состоялся") +
                  "</td></tr>";
     }
     return table + "</table>";
@@ -157,6 +157,21 @@ std::string DiffTable(const std::vector<DiffRow>& rows, const char* controlName)
                  "</td></tr>";
     }
     return table + "</table>";
+}
+
+// What "what differs" compared the group with, said plainly; nothing when
+// there were no successful runs at all.
+std::string ControlNote(const GroupDetail& group) {
+    const std::string runs = std::to_string(group.controlRuns);
+    if (group.controlRuns == 0) {
+        return "<p class=\"note\">Сравнивать не с чем: успешных запусков за этот период нет ни у этой программы, "
+               "ни у других (0), поэтому отличия не искались.</p>";
+    }
+    if (group.controlIsAllPrograms) {
+        return "<p class=\"note\">Успешных запусков этой программы слишком мало: для сравнения взяты успешные "
+               "запуски всех программ (" + runs + ").</p>";
+    }
+    return "<p class=\"note\">Для сравнения взяты успешные запуски этой программы (" + runs + ").</p>";
 }
 
 std::string TextInput(const char* name, const char* label, const std::string& value) {
@@ -183,9 +198,29 @@ std::string FilterQuery(const ReportFilter& filter) {
     return query;
 }
 
-std::string GroupsPage(const std::vector<GroupSummary>& groups, const Period& period, const PageFrame& frame) {
-    std::string body =
-        PeriodForm("/", period) + "<p>" + E(PeriodText(period)) + ": групп " + std::to_string(groups.size()) + ".</p>";
+// Reports lost to the collector's refusals, so that staff know the groups
+// below do not count them.
+std::string RefusedNote(const std::vector<RefusalCount>& refused) {
+    static const std::map<std::string_view, std::string_view> kReasons = {
+        {"malformed", "неверный формат"},      {"over_limits", "сверх пределов отчёта"},
+        {"too_frequent", "слишком часто"},      {"queue_full", "очередь заполнена"},
+        {"stopping", "сервер останавливался"}, {"store_failed", "ошибка хранилища"}};
+    std::int64_t total = 0;
+    std::string reasons;
+    for (const RefusalCount& count : refused) {
+        total += count.count;
+        auto known = kReasons.find(count.reason);
+        reasons += std::string(reasons.empty() ? "" : ", ") +
+                   E(known == kReasons.end() ? count.reason : known->second) + ": " + std::to_string(count.count);
+    }
+    if (total == 0) return {};
+    return "<p class=\"note\">Не принято отчётов: " + std::to_string(total) + " (" + reasons + ").</p>";
+}
+
+std::string GroupsPage(const std::vector<GroupSummary>& groups, const std::vector<RefusalCount>& refused,
+                       const Period& period, const PageFrame& frame) {
+    std::string body = PeriodForm("/", period) + "<p>" + E(PeriodText(period)) + ": групп " +
+                       std::to_string(groups.size()) + ".</p>" + RefusedNote(refused);
     if (groups.empty()) return Page("Группы отказов", body + "<p>Отказов за этот период нет.</p>", frame);
     body += "<table>" + HeaderRow({"Программа", "Версия", "Код выхода", "Находка", "Отказов", "Доля отказов", "По дням",
                                    "Впервые", "Последний", ""});
@@ -193,7 +228,7 @@ std::string GroupsPage(const std::vector<GroupSummary>& groups, const Period& pe
         const std::string href = WithQuery("/groups/" + std::to_string(group.id), PeriodQuery(period));
         body += "<tr><td>" + Link(href, group.key.program) + "</td>" + Cell(group.key.programVersion) +
                 NoWrapCell(ExitCodeText(group.key.exitCode)) +
-                Cell(FindingText(group.key.findingKind, group.key.findingModule)) + NumberCell(group.count) +
+                Cell(FindingSentence(group.key.findingKind, group.key.findingModule)) + NumberCell(group.count) +
                 "<td class=\"num\">" + PercentText(group.failureRate) + " из " + std::to_string(group.versionRuns) +
                 "</td><td>" + SparklineSvg(PlotDays(group, period)) + "</td>" +
                 NoWrapCell(DateTimeText(group.firstSeen)) + NoWrapCell(DateTimeText(group.lastSeen)) + "<td>" +
@@ -208,7 +243,7 @@ std::string GroupPage(const GroupDetail& group, const Period& period, const Page
     body += "<dl><dt>Программа</dt><dd>" + E(summary.key.program) + "</dd><dt>Версия</dt><dd>" +
             E(summary.key.programVersion.empty() ? "—" : summary.key.programVersion) + "</dd><dt>Код выхода</dt><dd>" +
             ExitCodeText(summary.key.exitCode) + "</dd><dt>Находка</dt><dd>" +
-            E(FindingText(summary.key.findingKind, summary.key.findingModule)) + "</dd><dt>Отказов " +
+            E(FindingSentence(summary.key.findingKind, summary.key.findingModule)) + "</dd><dt>Отказов " +
             E(PeriodText(period)) + "</dt><dd>" + std::to_string(summary.count) + "</dd><dt>Доля отказов</dt><dd>" +
             PercentText(summary.failureRate) + " из " + std::to_string(summary.versionRuns) +
             " запусков этой версии</dd><dt>Впервые</dt><dd>" + DateTimeText(summary.firstSeen) +
@@ -219,14 +254,11 @@ std::string GroupPage(const GroupDetail& group, const Period& period, const Page
     }
     body += "</dd></dl>";
     body += "<h2>Отчётов за день</h2>" + DailyBarsSvg(PlotDays(summary, period));
-    body += "<h2>Что отличает эти отказы</h2>";
-    if (group.controlIsAllPrograms) {
-        body +=
-            "<p class=\"note\">Успешных запусков этой программы слишком мало: для сравнения взяты успешные "
-            "запуски всех программ.</p>";
+    body += "<h2>Что отличает эти отказы</h2>" + ControlNote(group);
+    if (group.controlRuns > 0) {
+        body += DiffTable(group.differs, group.controlIsAllPrograms ? "В успешных запусках всех программ"
+                                                                    : "В успешных запусках программы");
     }
-    body += DiffTable(group.differs, group.controlIsAllPrograms ? "В успешных запусках всех программ"
-                                                                : "В успешных запусках программы");
     ReportFilter filter;
     filter.groupId = summary.id;
     filter.period = period;
@@ -237,10 +269,13 @@ std::string GroupPage(const GroupDetail& group, const Period& period, const Page
 
 std::string ReportPage(const Report& report, const PageFrame& frame) {
     std::string body = "<dl><dt>Получен</dt><dd>" + DateTimeText(report.receivedAt) +
-                       " (UTC)</dd><dt>Код выхода</dt><dd>" + ExitCodeText(report.exitCode) +
-                       "</dd><dt>Windows</dt><dd>" + E(report.os) + "</dd><dt>Итог</dt><dd>";
+                       " (UTC)</dd><dt>Код выхода</dt><dd>" + ExitCodeText(report.exitCode) + "</dd>";
+    if (report.failExitCode && *report.failExitCode != report.exitCode) {
+        body += "<dt>Код выхода процесса, названного находкой</dt><dd>" + ExitCodeText(*report.failExitCode) + "</dd>";
+    }
+    body += "<dt>Windows</dt><dd>" + E(report.os) + "</dd><dt>Итог</dt><dd>";
     if (IsSuccess(report)) {
-        body += "успешный запуск";
+        body += "запуск состоялся";
     } else if (report.groupId) {
         body += Link("/groups/" + std::to_string(report.groupId), "отказ, группа " + GroupTitle(SignatureOf(report)));
     } else {
@@ -251,9 +286,9 @@ std::string ReportPage(const Report& report, const PageFrame& frame) {
     if (report.verdict.empty()) {
         body += "<p>Находок нет.</p>";
     } else {
-        body += "<table>" + HeaderRow({"Находка", "Модуль", "Подробности"});
+        body += "<table>" + HeaderRow({"Находка", "Подробности"});
         for (const Finding& finding : report.verdict) {
-            body += "<tr>" + Cell(finding.kind) + Cell(finding.module) + Cell(finding.detail) + "</tr>";
+            body += "<tr>" + Cell(FindingSentence(finding)) + Cell(finding.detail) + "</tr>";
         }
         body += "</table>";
     }

@@ -16,7 +16,9 @@ struct PageFrame {
     std::string csrfToken;
 };
 
-std::string GroupsPage(const std::vector<GroupSummary>& groups, const Period& period, const PageFrame& frame);
+// `refused`: the reports the collector refused in the period, per reason.
+std::string GroupsPage(const std::vector<GroupSummary>& groups, const std::vector<RefusalCount>& refused,
+                       const Period& period, const PageFrame& frame);
 std::string GroupPage(const GroupDetail& group, const Period& period, const PageFrame& frame);
 std::string ReportPage(const Report& report, const PageFrame& frame);
 std::string ReportsPage(const ReportFilter& filter, const std::vector<ReportSummary>& reports, const PageFrame& frame);

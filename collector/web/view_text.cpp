@@ -78,18 +78,40 @@ std::string PointsText(double shareDifference) {
     return WithDecimalComma(Format("%+.1f", shareDifference * 100)) + " п.";
 }
 
-std::optional<std::int64_t> ParseTime(std::string_view text) {
+namespace {
+
+bool AllDigits(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+std::optional<std::int64_t> DaySeconds(std::string_view year, std::string_view month, std::string_view day) {
+    if (!AllDigits(year) || !AllDigits(month) || !AllDigits(day)) return std::nullopt;
+    const std::chrono::year_month_day date{std::chrono::year(*ParseNumber<int>(year, 10)),
+                                           std::chrono::month(*ParseNumber<unsigned>(month, 10)),
+                                           std::chrono::day(*ParseNumber<unsigned>(day, 10))};
+    if (!date.ok()) return std::nullopt;
+    return std::chrono::sys_days(date).time_since_epoch() / std::chrono::seconds(1);
+}
+
+}  // namespace
+
+std::optional<QueryTime> ParseTime(std::string_view text) {
+    std::optional<std::int64_t> day;
     if (text.size() == 10 && text[4] == '-' && text[7] == '-') {
-        const auto year = ParseNumber<int>(text.substr(0, 4), 10);
-        const auto month = ParseNumber<unsigned>(text.substr(5, 2), 10);
-        const auto day = ParseNumber<unsigned>(text.substr(8, 2), 10);
-        if (!year || !month || !day) return std::nullopt;
-        const std::chrono::year_month_day date{std::chrono::year(*year), std::chrono::month(*month),
-                                               std::chrono::day(*day)};
-        if (!date.ok()) return std::nullopt;
-        return std::chrono::sys_days(date).time_since_epoch() / std::chrono::seconds(1);
+        day = DaySeconds(text.substr(0, 4), text.substr(5, 2), text.substr(8, 2));
+    } else if (text.size() == 10 && text[2] == '.' && text[5] == '.') {
+        day = DaySeconds(text.substr(6, 4), text.substr(3, 2), text.substr(0, 2));
+    } else if (AllDigits(text)) {
+        // Up to 12 digits cannot overflow; the bound keeps every later day sum in range.
+        if (text.size() > 12) return std::nullopt;
+        const auto seconds = ParseNumber<std::int64_t>(text, 10);
+        if (!seconds || *seconds > kLatestQuerySecond) return std::nullopt;
+        return QueryTime{*seconds, false};
+    } else {
+        return std::nullopt;
     }
-    return ParseNumber<std::int64_t>(text, 10);
+    if (!day) return std::nullopt;
+    return QueryTime{*day, true};
 }
 
 std::optional<std::uint32_t> ParseExitCode(std::string_view text) {

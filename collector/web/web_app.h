@@ -1,25 +1,22 @@
 // The support staff's side of the collector: the pages, the JSON API, the CSV
-// export and the login that guards them. The HTTP server hands every request
-// but the ingest path to WebApp::Handle.
+// export and the login that guards them, as a table of routes over small
+// handlers. The HTTP server hands every request but the ingest path to
+// WebApp::Handle.
 #pragma once
 #include <boost/beast/http.hpp>
 
 #include <cstdint>
-#include <map>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "collector/web/replies.h"
+#include "collector/web/request.h"
+#include "collector/web/sessions.h"
 
 namespace collector {
 
 class Store;
-
-struct WebSettings {
-    bool secureCookie = false;  // set when a TLS proxy stands in front
-    std::int64_t sessionSeconds = 12 * 3600;
-    int loginAttemptsPerMinute = 5;  // per client address; all clients together ten times as many
-};
 
 // Stores the login password, hashed (argon2id), in the store's settings;
 // sessions signed before the change end with it. Returns false when the
@@ -29,8 +26,8 @@ bool HasLoginPassword(Store& store);
 
 class WebApp {
 public:
-    using Request = boost::beast::http::request<boost::beast::http::string_body>;
-    using Response = boost::beast::http::response<boost::beast::http::string_body>;
+    using Request = WebRequest;
+    using Response = WebResponse;
 
     WebApp(Store& store, WebSettings settings = {});
 
@@ -39,30 +36,51 @@ public:
     Response Handle(const Request& request, std::string_view client = {});
 
 private:
-    struct Session {
-        std::string key;    // signing key of this moment
-        std::string token;  // the session cookie, valid
+    // What a handler is given.
+    struct Call {
+        const Request& request;
+        const Target& target;
+        std::string_view client;
+        const Sessions::Session* session;  // null on the routes open without one
+        std::string_view rest;             // of the path after a prefix route's prefix
+        std::int64_t now;
     };
-
-    Response Route(const Request& request, const Session& session);
-    Response LoginForm(const Request& request, const std::string& message, boost::beast::http::status status);
-    Response Login(const Request& request, std::string_view client);
-    Response Logout(const Request& request, const Session& session);
-    std::optional<Session> CurrentSession(const Request& request);
-    // Counts one login attempt; the seconds to wait when over the limit.
-    std::int64_t LoginWait(std::string_view client, std::int64_t now);
-
-    struct LoginWindow {
-        std::int64_t start = 0;
-        int attempts = 0;
+    using Handler = Response (WebApp::*)(const Call&);
+    struct Route {
+        boost::beast::http::verb method;
+        std::string_view path;
+        bool prefix;   // the path begins so, an id follows
+        bool open;     // needs no session
+        Handler handler;
     };
+    static const std::vector<Route>& Routes();
+
+    Response Dispatch(const Request& request, const Target& target, std::string_view client, std::int64_t now);
+    Period PagePeriod(const Call& call, std::int64_t defaultDays);
+    std::string CsrfToken(const Call& call) const;
+
+    Response StyleSheet(const Call& call);
+    Response Favicon(const Call& call);
+    Response LoginForm(const Call& call);
+    Response Login(const Call& call);
+    Response Logout(const Call& call);
+    Response GroupsPage(const Call& call);
+    Response GroupsApi(const Call& call);
+    Response ModulesPage(const Call& call);
+    Response ModulesApi(const Call& call);
+    Response ReportsPage(const Call& call);
+    Response ReportsApi(const Call& call);
+    Response ReportsCsv(const Call& call);
+    Response GroupPage(const Call& call);
+    Response GroupApi(const Call& call);
+    Response ReportPage(const Call& call);
+    Response ReportApi(const Call& call);
+
+    Response LoginFormWith(const Call& call, const std::string& message, boost::beast::http::status status);
 
     Store& store_;
     WebSettings settings_;
-    std::mutex loginMutex_;
-    std::map<std::string, LoginWindow, std::less<>> loginWindows_;
-    std::map<std::string, std::int64_t> loggedOut_;  // session token -> its expiry
-    std::mutex hashMutex_;                           // one argon2id check at a time: each takes 64 MiB
+    Sessions sessions_;
 };
 
 }  // namespace collector

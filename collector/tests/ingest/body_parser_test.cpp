@@ -3,6 +3,7 @@
 // whole.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <random>
 
 #include "collector/ingest/body_parser.h"
@@ -16,6 +17,7 @@ namespace {
 using testing::BodyOf;
 using testing::ReportText;
 using testing::SampleReport;
+using testing::SemicolonBodyOf;
 
 std::string ReadBack(const std::string& body) {
     ParsedBody parsed = ParseUploadBody(body);
@@ -40,6 +42,11 @@ TEST(ParseUploadBody, ReadsBackWhatZarBuildsWithAndWithoutAVerdict) {
     noVerdict.verdict.clear();
     EXPECT_EQ(ReadBack(BodyOf(sample, false)), ReportText(noVerdict));
     EXPECT_EQ(ReadBack(BodyOf(noVerdict, true)), ReportText(noVerdict));  // "&verdict=" with no entry
+
+    Report failed = sample;  // the code of the process the finding names
+    failed.failExitCode = 0xC0000135;
+    EXPECT_EQ(ReadBack(BodyOf(failed, true)), ReportText(failed));
+    EXPECT_NE(BodyOf(failed, true).find("&failexitcode=3221225781"), std::string::npos);
 
     Report bare = SampleReport(0, 0);  // "&files=&modules=" and nothing after
     bare.verdict.clear();
@@ -77,7 +84,7 @@ TEST(ParseUploadBody, ReadsBackRandomTextsOfEveryOtherByte) {
         ASSERT_TRUE(parsed.report) << parsed.reason << "\n" << raw;
         EXPECT_EQ(parsed.report->files.size(), files.size());
         EXPECT_EQ(parsed.report->modules.size(), modules.size());
-        EXPECT_EQ(BodyOf(*parsed.report, round % 2), EscapePlus(raw)) << raw;
+        EXPECT_EQ(SemicolonBodyOf(*parsed.report, round % 2), EscapePlus(raw)) << raw;
     }
 }
 
@@ -100,10 +107,13 @@ TEST(ParseUploadBody, RefusesEveryCutBodyButAtAnEntrysEnd) {
     }
 }
 
+// Bodies of zar.exe before it chose a separator per report: fields joined by
+// ";" whatever they hold.
 TEST(ParseUploadBody, RefusesFieldsWithSeparatorsOrLineFeedsAndBadPieces) {
     Report sample = SampleReport();
     auto refused = [](Report report, bool withVerdict = true) {
-        return !ParseUploadBody(BodyOf(report, withVerdict)).report;
+        ParsedBody parsed = ParseUploadBody(SemicolonBodyOf(report, withVerdict));
+        return !parsed.report && parsed.fault == BodyFault::Malformed;
     };
     auto with = [&](auto change) {
         Report report = sample;
@@ -134,6 +144,7 @@ TEST(ParseUploadBody, RefusesFieldsWithSeparatorsOrLineFeedsAndBadPieces) {
     for (std::string_view exitCode : {"", "-1", "4294967296", "0x1", "1 "})
         EXPECT_FALSE(ParseUploadBody(replaced("3221225794", exitCode)).report) << exitCode;
     EXPECT_FALSE(ParseUploadBody(replaced("&separator=;", "&separator=,")).report);
+    EXPECT_FALSE(ParseUploadBody(replaced("&separator=;", "&separator=|")).report);  // the fields say ";"
     EXPECT_FALSE(ParseUploadBody(replaced("process=", "proces=")).report);
     EXPECT_FALSE(ParseUploadBody(replaced("&modules=", "&module=")).report);
     EXPECT_FALSE(ParseUploadBody("").report);
@@ -153,17 +164,71 @@ TEST(ParseUploadBody, ReplacesBytesWithoutTextAndUserNamesInPaths) {
     EXPECT_EQ(parsed.report->verdict[0].module, sample.verdict[0].module);
 }
 
-TEST(WithoutUserNames, ReplacesTheFolderAfterUsersInEveryForm) {
-    EXPECT_EQ(WithoutUserNames("C:\\Users\\ivan\\AppData\\x.dll"), "C:\\Users\\%USERNAME%\\AppData\\x.dll");
-    EXPECT_EQ(WithoutUserNames("c:/USERS/Иван"), "c:/USERS/%USERNAME%");
-    EXPECT_EQ(WithoutUserNames("\\Device\\HarddiskVolume2\\Users\\ivan\\a"),
-              "\\Device\\HarddiskVolume2\\Users\\%USERNAME%\\a");
-    EXPECT_EQ(WithoutUserNames("\\\\?\\D:\\Documents and Settings\\ivan"),
-              "\\\\?\\D:\\Documents and Settings\\%USERNAME%");
-    EXPECT_EQ(WithoutUserNames("C:\\Users\\Public\\Users\\x"), "C:\\Users\\Public\\Users\\%USERNAME%");
-    EXPECT_EQ(WithoutUserNames("C:\\Users\\Default\\a"), "C:\\Users\\Default\\a");
-    EXPECT_EQ(WithoutUserNames("%USER%\\AppData;Users"), "%USER%\\AppData;Users");
-    EXPECT_EQ(WithoutUserNames("C:\\Users\\"), "C:\\Users\\");
+// zar.exe's builder and the parser agree on the separators a body may use.
+TEST(ParseUploadBody, ReadsZarsBodiesWhateverSeparatorTheirFieldsHold) {
+    EXPECT_EQ(std::string(kBodySeparators.begin(), kBodySeparators.end()),
+              std::string(std::begin(kFormSeparators), std::end(kFormSeparators)));
+    struct Case {
+        std::string description;  // of a module
+        std::string separator;    // the body declares
+        std::string stored;       // the description read back
+    };
+    const Case cases[] = {
+        {"Библиотека; C++", "&separator=|", "Библиотека; C++"},
+        {"a;b|c", "&separator=\t", "a;b|c"},
+        {"a;b|c\td", "&separator=\x1F", "a;b|c\td"},
+        {"a;b|c\td\x1F", "&separator=\x1F", "a;b|c\td "},  // every one held: the last goes as a blank
+        {"две\nстроки\r", "&separator=;", "две строки "},
+    };
+    for (const Case& c : cases) {
+        Report report = SampleReport();
+        report.modules[1].description = c.description;
+        const std::string body = BodyOf(report, true);
+        EXPECT_NE(body.find(c.separator + "&OS="), std::string::npos) << c.description;
+        ParsedBody parsed = ParseUploadBody(body);
+        ASSERT_TRUE(parsed.report) << parsed.reason;
+        report.modules[1].description = c.stored;
+        EXPECT_EQ(ReportText(*parsed.report), ReportText(report));
+    }
+}
+
+// The caps come before the entries are taken apart: an entry bomb is refused
+// for its line count, a report at the caps is read.
+TEST(ParseUploadBody, RefusesReportsOverTheirLimitsAsSuch) {
+    auto fault = [](const std::string& body) {
+        ParsedBody parsed = ParseUploadBody(body);
+        EXPECT_EQ(parsed.reason.find('\n'), std::string::npos);
+        return parsed.fault;
+    };
+    const BodyLimits limits;
+    std::string bomb = "process=a;b;c;d;e;f;g;h&exitcode=0&separator=;&OS=6.1.7601&files=&modules=";
+    for (std::size_t i = 0; i < (1u << 20) / 8; ++i) bomb += ";;;;;;;\n";
+    EXPECT_EQ(fault(bomb), BodyFault::OverLimits);
+
+    Report many = SampleReport(limits.modules, limits.files);
+    EXPECT_EQ(fault(BodyOf(many, true)), BodyFault::None);
+    many.modules.push_back(many.modules[0]);
+    EXPECT_EQ(fault(BodyOf(many, true)), BodyFault::OverLimits);
+    Report longField = SampleReport();
+    longField.files[0].description = std::string(limits.fieldBytes, 'x');
+    EXPECT_EQ(fault(BodyOf(longField, true)), BodyFault::None);
+    longField.files[0].description += 'x';
+    EXPECT_EQ(fault(BodyOf(longField, true)), BodyFault::OverLimits);
+    Report findings = SampleReport();
+    findings.verdict.assign(limits.findings + 1, findings.verdict[0]);
+    EXPECT_EQ(fault(BodyOf(findings, true)), BodyFault::OverLimits);
+}
+
+// A head that two separators can read is refused rather than guessed.
+TEST(ParseUploadBody, RefusesAHeadReadableTwoWays) {
+    Report report = SampleReport();
+    report.process.description = "|||||||";
+    report.process.company = "&exitcode=1&separator=|&OS=1.2.3&files=";
+    ParsedBody parsed = ParseUploadBody(BodyOf(report, true));
+    EXPECT_FALSE(parsed.report);
+    EXPECT_EQ(parsed.fault, BodyFault::Malformed);
+    report.process.description = "||||||";
+    EXPECT_EQ(ReadBack(BodyOf(report, true)), ReportText(report));
 }
 
 }  // namespace

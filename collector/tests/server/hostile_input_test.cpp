@@ -44,9 +44,9 @@ TEST(CollectorUnderHostileInput, AnswersEveryBrokenBodyAndStoresOnlyWholeReports
     for (auto change : {+[](Report& r) { r.modules[0].description = "a;b"; },
                         +[](Report& r) { r.files[1].company = "two\nlines"; },
                         +[](Report& r) { r.verdict[0].module = "a\nb;c;d"; }}) {
-        Report broken = sample;
+        Report broken = sample;  // as zar.exe sent it before it chose a separator per report
         change(broken);
-        ExpectRefused(PostReport(collector.port(), BodyOf(broken, true)), 400);
+        ExpectRefused(PostReport(collector.port(), SemicolonBodyOf(broken, true)), 400);
     }
     {  // the connection ends before the length its header announced: no answer, nothing stored
         RawConnection cut(collector.port());

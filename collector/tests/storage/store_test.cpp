@@ -96,6 +96,8 @@ protected:
 
 TEST_P(StoreTest, EveryFactComesBackAndEachFileIsStoredOnce) {
     Report hostile = RunOf("demo.exe", 0xC0000142, kNow + 10);
+    hostile.exitCode = 0;  // conhost.exe ended last
+    hostile.failExitCode = 0xC0000142;
     hostile.modules.push_back({"tab\there.dll", "C:\\a\\b\\", "", "1,0\\N", "", "", "line\nfeed <script>'\"", "A;B"});
     hostile.verdict.push_back({"second", "x.dll", std::string("nul\0byte", 8)});
     std::string longName;  // beyond what PostgreSQL indexes, and not compressible
@@ -112,7 +114,9 @@ TEST_P(StoreTest, EveryFactComesBackAndEachFileIsStoredOnce) {
     std::optional<Report> back = store_->ReportById(stored[1].id);
     ASSERT_TRUE(back);
     EXPECT_EQ(back->receivedAt, kNow + 10);
-    EXPECT_EQ(back->exitCode, 0xC0000142u);
+    EXPECT_EQ(back->exitCode, 0u);
+    EXPECT_EQ(back->failExitCode, 0xC0000142u);
+    EXPECT_FALSE(store_->ReportById(stored[0].id)->failExitCode);
     EXPECT_EQ(back->os, "6.1.7601");
     EXPECT_EQ(back->process.description, "Демо");
     ASSERT_EQ(back->modules.size(), 6u);
@@ -144,7 +148,7 @@ TEST_P(StoreTest, GroupsCountRatesTrendsAndNewness) {
     for (int i = 0; i < 6; ++i) batch.push_back(RunOf("demo.exe", 0, kNow - 3 * kDay + i));
     for (int i = 0; i < 3; ++i) batch.push_back(RunOf("demo.exe", 0xC0000142, kNow - 3 * kDay + 100 + i));
     batch.push_back(RunOf("demo.exe", 0xC0000142, kNow - kDay + 5));
-    batch.push_back(RunOf("demo.exe", 1, kNow - 10 * kDay));
+    batch.push_back(RunOf("demo.exe", 0xC0000005, kNow - 10 * kDay));
     Report withFinding = RunOf("demo.exe", 0, kNow);  // exit code 0 with a finding fails too
     withFinding.verdict = {{"missing-import", "gone.dll", ""}};
     batch.push_back(withFinding);
@@ -245,8 +249,8 @@ TEST_P(StoreTest, SearchByProgramModuleCompanyImageExitCodeAndPeriod) {
 }
 
 TEST_P(StoreTest, RetentionDropsOldReportsAndKeepsAggregates) {
-    std::vector<Report> stored = Insert({RunOf("demo.exe", 1, kNow - 100 * kDay),
-                                         RunOf("demo.exe", 1, kNow - 89 * kDay),
+    std::vector<Report> stored = Insert({RunOf("demo.exe", 0xC0000005, kNow - 100 * kDay),
+                                         RunOf("demo.exe", 0xC0000005, kNow - 89 * kDay),
                                          RunOf("demo.exe", 0, kNow - 100 * kDay)});
     store_->DropExpired(kNow);
     EXPECT_FALSE(store_->ReportById(stored[0].id));
@@ -262,7 +266,7 @@ TEST_P(StoreTest, RetentionDropsOldReportsAndKeepsAggregates) {
         EXPECT_EQ(Count("SELECT COUNT(*) FROM pg_inherits WHERE inhparent = 'report_findings'::regclass"), 1);
     }
     // A new report of a dropped day makes its partition again.
-    Insert({RunOf("demo.exe", 1, kNow - 100 * kDay + 50)});
+    Insert({RunOf("demo.exe", 0xC0000005, kNow - 100 * kDay + 50)});
     EXPECT_EQ(store_->Groups({})[0].count, 3);
 }
 
@@ -300,7 +304,7 @@ TEST_P(StoreTest, QueriesRunWhileTheWriterInserts) {
     }
     for (int b = 0; b < 20; ++b) {
         std::vector<Report> batch;
-        for (int i = 0; i < 25; ++i) batch.push_back(RunOf("demo.exe", i % 5 ? 0 : 3, kNow + b * 100 + i));
+        for (int i = 0; i < 25; ++i) batch.push_back(RunOf("demo.exe", i % 5 ? 0 : 0xC0000005, kNow + b * 100 + i));
         store_->Insert(batch);
     }
     done = true;
@@ -333,7 +337,7 @@ TEST_P(StoreTest, TwoWritingProcessesLoseNoReport) {
                     std::vector<Report> batch;
                     for (int i = 0; i < kPerBatch; ++i) {
                         std::string module = "shared" + std::to_string((b + i) % 7) + ".dll";
-                        batch.push_back(RunOf("demo.exe", i % 4 ? 0 : 5, kNow + (b % 5) * kDay + i,
+                        batch.push_back(RunOf("demo.exe", i % 4 ? 0 : 0xC0000005, kNow + (b % 5) * kDay + i,
                                             {"ntdll.dll", module}));
                     }
                     own.Insert(batch);
@@ -359,6 +363,64 @@ TEST_P(StoreTest, TwoWritingProcessesLoseNoReport) {
     ASSERT_EQ(groups.size(), 1u);
     EXPECT_EQ(groups[0].count, total / 4);
     EXPECT_EQ(groups[0].versionRuns, total);
+}
+
+// Retention takes the files no kept report names (the sums stay); a file
+// seen again later is kept for the later report.
+TEST_P(StoreTest, RetentionTakesTheFilesOfDroppedReportsOnly) {
+    Insert({RunOf("demo.exe", 0xC0000005, kNow - 100 * kDay, {"old.dll", "again.dll"})});
+    std::vector<Report> kept = Insert({RunOf("demo.exe", 0, kNow - 2 * kDay, {"again.dll"})});
+    store_->DropExpired(kNow);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM files WHERE name = 'old.dll'"), 0);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM files WHERE name = 'again.dll'"), 1);
+    EXPECT_EQ(store_->ReportById(kept[0].id)->modules.at(0).name, "again.dll");
+    EXPECT_EQ(store_->Groups({}).at(0).count, 1);
+    // A file dropped with its report comes back with the next report that has it.
+    std::vector<Report> back = Insert({RunOf("demo.exe", 0, kNow, {"old.dll"})});
+    EXPECT_EQ(store_->ReportById(back[0].id)->modules.at(0).name, "old.dll");
+}
+
+// One program's reports may add only so many new attributes a day; the rest
+// are counted under the overflow attribute, and the reports keep every module.
+TEST_P(StoreTest, NewAttributesPastTheDailyCapAreCountedUnderTheOverflow) {
+    StoreOptions capped;
+    capped.newAttributesPerProgramDay = 10;
+    capped.writerCacheBytes = 1;  // forgotten after every batch: each key is looked up again
+    Store store(uri_, capped);
+    auto bomb = [](int from, std::int64_t at) {
+        std::vector<std::string> names;
+        for (int i = from; i < from + 60; ++i) names.push_back("bomb" + std::to_string(i) + ".dll");
+        return RunOf("bomb.exe", 0xC0000005, at, names);
+    };
+    std::vector<Report> batch = {bomb(0, kNow), bomb(100, kNow + 1)};
+    store.Insert(batch);
+    // The OS and the two images take three of the ten.
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM attributes WHERE dimension = 'module' AND value LIKE 'bomb%'"), 7);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM attributes WHERE dimension = 'module' AND value = '" +
+                    std::string(kOverflowAttribute) + "'"),
+              1);
+    EXPECT_EQ(Count("SELECT SUM(pa.failures) FROM program_attributes pa JOIN attributes a ON a.id = pa.attribute_id "
+                    "WHERE a.value = '" + std::string(kOverflowAttribute) + "'"),
+              2);
+    EXPECT_EQ(store.ReportById(batch[1].id)->modules.size(), 60u);
+    std::vector<Report> nextDay = {bomb(200, kNow + kDay)};
+    store.Insert(nextDay);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM attributes WHERE dimension = 'module' AND value LIKE 'bomb%'"), 17);
+}
+
+// Two instances on one store: the first secret written stands, and a session
+// revoked by one is revoked for the other until it expires.
+TEST_P(StoreTest, SettingsWrittenOnceAndRevokedSessionsAreShared) {
+    Store other(uri_);
+    EXPECT_EQ(store_->SetSettingOnce("secret", "first"), "first");
+    EXPECT_EQ(other.SetSettingOnce("secret", "second"), "first");
+    EXPECT_EQ(other.Setting("secret"), "first");
+    other.RevokeSession("d1", kNow + 100, kNow);
+    EXPECT_TRUE(store_->SessionRevoked("d1"));
+    EXPECT_FALSE(store_->SessionRevoked("d2"));
+    store_->RevokeSession("d2", kNow + 500, kNow + 200);  // d1 has expired by then
+    EXPECT_FALSE(other.SessionRevoked("d1"));
+    EXPECT_TRUE(other.SessionRevoked("d2"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, StoreTest, testing::Values("sqlite", "postgres"),

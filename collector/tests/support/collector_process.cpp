@@ -25,8 +25,8 @@ Pipe MakePipe() {
 }
 
 // The child's standard input and output are the given ends; standard error
-// stays the test's, so the program's complaints show in the test log.
-pid_t Spawn(std::vector<std::string> command, Fd in, Fd out) {
+// stays the test's unless `err` is given.
+pid_t Spawn(std::vector<std::string> command, Fd in, Fd out, Fd err = Fd()) {
     std::vector<char*> argv;
     for (std::string& argument : command) argv.push_back(argument.data());
     argv.push_back(nullptr);
@@ -34,6 +34,7 @@ pid_t Spawn(std::vector<std::string> command, Fd in, Fd out) {
     if (pid == 0) {
         if (in.get() >= 0) ::dup2(in.get(), 0);
         if (out.get() >= 0) ::dup2(out.get(), 1);
+        if (err.get() >= 0) ::dup2(err.get(), 2);
         ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
@@ -87,7 +88,8 @@ CollectorProcess::CollectorProcess(std::vector<std::string> options, std::string
                                           std::to_string(port), "--store", storeUri_};
     arguments.insert(arguments.end(), options.begin(), options.end());
     Pipe output = MakePipe();
-    pid_ = Spawn(arguments, Fd(), std::move(output.write));
+    Fd errors(::open(ErrorsPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    pid_ = Spawn(arguments, Fd(), std::move(output.write), std::move(errors));
     output_ = std::move(output.read);
     try {
         port_ = ReadPort(output_.get());
@@ -106,7 +108,22 @@ int CollectorProcess::Stop() {
     ::kill(pid_, SIGTERM);
     int status = WaitFor(pid_);
     pid_ = -1;
+    std::fputs(ErrorOutput().c_str(), stderr);  // the program's complaints show in the test log
     return status;
+}
+
+std::string CollectorProcess::ErrorsPath() const {
+    return (folder_.path() / "stderr.txt").string();
+}
+
+std::string CollectorProcess::ErrorOutput() const {
+    std::string text;
+    if (FILE* file = std::fopen(ErrorsPath().c_str(), "rb")) {
+        char chunk[4096];
+        for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
+        std::fclose(file);
+    }
+    return text;
 }
 
 int RunProgram(const std::vector<std::string>& command, const std::string& input) {

@@ -47,11 +47,17 @@ public:
     CollectorProcess& operator=(const CollectorProcess&) = delete;
 
     unsigned short port() const { return port_; }
+    pid_t pid() const { return pid_; }
+    // What the collector has written to its standard error so far.
+    std::string ErrorOutput() const;
     const std::string& storeUri() const { return storeUri_; }
-    // SIGTERM and the exit status; the store stays for inspection.
+    // SIGTERM and the exit status; the store stays for inspection. Its
+    // standard error goes to the test's then.
     int Stop();
 
 private:
+    std::string ErrorsPath() const;
+
     TempFolder folder_;
     std::string storeUri_;
     Fd output_;  // kept open: the collector may still write to it

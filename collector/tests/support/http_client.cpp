@@ -75,8 +75,11 @@ HttpAnswer RawConnection::Read(std::chrono::seconds limit) {
         }
     }
     const auto& response = parser.get();
-    return {static_cast<int>(response.result_int()), response.body(), Header(response, http::field::retry_after),
-            Header(response, http::field::location), Header(response, http::field::set_cookie)};
+    HttpAnswer answer{static_cast<int>(response.result_int()), response.body(),
+                      Header(response, http::field::retry_after), Header(response, http::field::location),
+                      Header(response, http::field::set_cookie), {}};
+    for (const auto& field : response) answer.headers[std::string(field.name_string())] = std::string(field.value());
+    return answer;
 }
 
 bool RawConnection::ClosedWithin(std::chrono::seconds limit) {

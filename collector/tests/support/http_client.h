@@ -5,6 +5,7 @@
 #include <boost/asio/ip/tcp.hpp>
 
 #include <chrono>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,7 @@ struct HttpAnswer {
     std::string retryAfter;
     std::string location;
     std::string setCookie;
+    std::map<std::string, std::string> headers;  // every header field, by its name as sent
 };
 
 class RawConnection {

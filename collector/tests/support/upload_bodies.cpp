@@ -38,19 +38,45 @@ std::string UploadLineOf(const FileEntry& entry) {
     return EncodeWindows1251(JoinedFields(entry));
 }
 
+namespace {
+
+UploadFields FieldsOf(const FileEntry& e) {
+    return {EncodeWindows1251(e.name),           EncodeWindows1251(e.folder),   EncodeWindows1251(e.size),
+            EncodeWindows1251(e.productVersion), EncodeWindows1251(e.created),  EncodeWindows1251(e.modified),
+            EncodeWindows1251(e.description),    EncodeWindows1251(e.company)};
+}
+
+std::string WithEmptyVerdictAndFailCode(std::string body, const Report& report, bool withVerdict) {
+    if (withVerdict && report.verdict.empty())
+        body += "&verdict=";  // zar.exe leaves the piece out then; an empty one is accepted too
+    if (withVerdict && !report.verdict.empty() && report.failExitCode)
+        body += "&failexitcode=" + std::to_string(*report.failExitCode);
+    return EscapePlus(body);
+}
+
+}  // namespace
+
 std::string BodyOf(const Report& report, bool withVerdict) {
+    UploadEntries entries;
+    entries.process = FieldsOf(report.process);
+    for (const FileEntry& entry : report.files) entries.files.push_back(FieldsOf(entry));
+    for (const FileEntry& entry : report.modules) entries.modules.push_back(FieldsOf(entry));
+    if (withVerdict)
+        for (const Finding& f : report.verdict)
+            entries.findings.push_back(
+                {EncodeWindows1251(f.kind), EncodeWindows1251(f.module), EncodeWindows1251(f.detail)});
+    return WithEmptyVerdictAndFailCode(BuildReportBody(entries, report.exitCode, report.os), report, withVerdict);
+}
+
+std::string SemicolonBodyOf(const Report& report, bool withVerdict) {
     std::vector<std::string> files, modules;
     for (const FileEntry& entry : report.files) files.push_back(UploadLineOf(entry));
     for (const FileEntry& entry : report.modules) modules.push_back(UploadLineOf(entry));
     std::string body = BuildUploadBody(UploadLineOf(report.process), report.exitCode, report.os, files, modules);
     std::vector<std::string> findings;
     for (const Finding& f : report.verdict) findings.push_back(EncodeWindows1251(f.kind + ";" + f.module + ";" + f.detail));
-    if (!findings.empty() && withVerdict)
-        body += VerdictPiece(findings);
-    else if (withVerdict)
-        body += "&verdict=";  // zar.exe leaves the piece out then; an empty one is accepted too
-
-    return EscapePlus(body);
+    if (withVerdict) body += VerdictPiece(findings);
+    return WithEmptyVerdictAndFailCode(body, report, withVerdict);
 }
 
 std::string ReportText(const Report& report) {
@@ -59,6 +85,7 @@ std::string ReportText(const Report& report) {
     for (const FileEntry& entry : report.files) text += "file " + JoinedFields(entry) + "\n";
     for (const FileEntry& entry : report.modules) text += "module " + JoinedFields(entry) + "\n";
     for (const Finding& f : report.verdict) text += "finding " + f.kind + ";" + f.module + ";" + f.detail + "\n";
+    if (report.failExitCode) text += "failexit " + std::to_string(*report.failExitCode) + "\n";
     return text;
 }
 

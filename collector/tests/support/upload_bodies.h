@@ -16,9 +16,14 @@ std::string EncodeWindows1251(std::string_view utf8);
 // One entry's line in the form UploadLine gives it, as 1251 bytes.
 std::string UploadLineOf(const FileEntry& entry);
 
-// The escaped body for the report's facts, "&verdict=" with its entries
-// appended when `withVerdict` (as the verdict's upload does).
+// The escaped body for the report's facts as zar.exe builds it (the separator
+// chosen so that no field holds it, line feeds as blanks), "&verdict=" with
+// its entries appended when `withVerdict` (as the verdict's upload does), and
+// after its entries "&failexitcode=" when the report has one.
 std::string BodyOf(const Report& report, bool withVerdict);
+// The same, its fields always joined by ";" and nothing in them changed, as
+// zar.exe built bodies before it chose a separator per report.
+std::string SemicolonBodyOf(const Report& report, bool withVerdict);
 
 // Every fact of the report, one line per entry, for comparisons that show
 // what differs.

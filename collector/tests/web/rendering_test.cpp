@@ -6,6 +6,7 @@
 
 #include "collector/web/escape.h"
 #include "collector/web/exports.h"
+#include "collector/web/finding_text.h"
 #include "collector/web/module_folders.h"
 #include "collector/web/pages.h"
 #include "collector/web/plots.h"
@@ -80,14 +81,50 @@ TEST(WebText, FoldersTimesAndExitCodes) {
     EXPECT_FALSE(ParseExitCode("4294967296"));
     EXPECT_FALSE(ParseExitCode("-1"));
     EXPECT_FALSE(ParseExitCode("0x"));
-    EXPECT_EQ(ParseTime("2026-12-09"), 1796774400);
-    EXPECT_FALSE(ParseTime("2026-02-30"));
-    EXPECT_FALSE(ParseTime("2026-12-9x"));
+    // Dates and seconds are told apart by their shape, never by their length.
+    const std::pair<std::string, std::optional<std::pair<std::int64_t, bool>>> times[] = {
+        {"2026-12-09", {{1796774400, true}}},
+        {"09.12.2026", {{1796774400, true}}},
+        {"1796774400", {{1796774400, false}}},
+        {"0", {{0, false}}},
+        {"253402300799", {{253402300799, false}}},
+        {"253402300800", std::nullopt},
+        {"99999999999999999999999", std::nullopt},
+        {"-1", std::nullopt},
+        {"+5", std::nullopt},
+        {"2026-02-30", std::nullopt},
+        {"2026-12-9x", std::nullopt},
+        {"12.09.20x6", std::nullopt},
+    };
+    for (const auto& [text, expected] : times) {
+        const auto parsed = ParseTime(text);
+        ASSERT_EQ(parsed.has_value(), expected.has_value()) << text;
+        if (parsed) EXPECT_EQ(std::make_pair(parsed->seconds, parsed->isDate), *expected) << text;
+    }
     EXPECT_EQ(DateTimeText(1796774400 + 3600 * 2 + 50 * 60), "09.12.2026 02:50");
     EXPECT_EQ(IsoTimeText(1796774400 + 59), "2026-12-09T00:00:59Z");
     EXPECT_EQ(PercentText(0.9534), "95,3 %");
     EXPECT_EQ(PointsText(0.8333), "+83,3 п.");
     EXPECT_EQ(PointsText(-0.25), "-25,0 п.");
+}
+
+TEST(WebText, FindingsInTheLogsWordsTheKindOnlyWhenUnknown) {
+    const std::pair<Finding, std::string> findings[] = {
+        {{"dll_init_failed", "hook.dll", ""}, "Библиотека hook.dll не инициализирована: DllMain вернула FALSE"},
+        {{"dll_init_note", "hook.dll", ""},
+         "Библиотека hook.dll отказалась от инициализации: процесс продолжил работу"},
+        {{"exit_status", "fails.exe", "0xC0000142"},
+         "Процесс fails.exe завершился с ошибкой: Ошибка инициализации библиотеки DLL"},
+        {{"dll_init_exception", "a.dll", "0xC0000005"},
+         "Библиотека a.dll вызвала исключение при инициализации: У процесса недостаточно прав для получения "
+         "доступа к виртуальному адресу"},
+        {{"dll_not_found", "gone.dll", "demo.exe"}, "Не найдена библиотека gone.dll, импортируемая модулем demo.exe"},
+        {{"unhandled_exception", "", "0xC00000FD"}, "Необработанное исключение в неизвестном модуле: Стек переполнен"},
+        {{"future_kind", "x.dll", "1"}, "future_kind: x.dll"},
+    };
+    for (const auto& [finding, sentence] : findings) EXPECT_EQ(FindingSentence(finding), sentence) << finding.kind;
+    EXPECT_EQ(FindingSentence("exit_status", "fails.exe"), "Процесс fails.exe завершился с ошибкой");
+    EXPECT_EQ(FindingSentence("", ""), "—");
 }
 
 TEST(WebPlots, DaysWithoutReportsAreZerosAndEveryDayIsABar) {
@@ -127,7 +164,7 @@ TEST(WebPages, HostileTextsComeOutAsTextEverywhere) {
     GroupSummary summary{
         3, key, 5, 10, 0.5, report.receivedAt, report.receivedAt, {{report.receivedAt, 5}}, true, {{hostile, 5}}};
     const ReportSummary row{7, report.receivedAt, hostile, hostile, hostile, 0xC0000142, hostile, hostile, 3};
-    const GroupDetail detail{summary, {DiffRow{"module", hostile, 5, 5, 0, 10, 1, 0, 0.001, 2}}, true, {row}};
+    const GroupDetail detail{summary, {DiffRow{"module", hostile, 5, 5, 0, 10, 1, 0, 0.001, 2}}, true, {row}, 10};
     ReportFilter filter;
     filter.program = hostile;
     filter.module = hostile;
@@ -135,7 +172,7 @@ TEST(WebPages, HostileTextsComeOutAsTextEverywhere) {
     const Period period{report.receivedAt - kSecondsPerDay, report.receivedAt + kSecondsPerDay};
 
     const std::string pages[] = {
-        GroupsPage({summary}, period, frame),
+        GroupsPage({summary}, {{0, hostile, 2}}, period, frame),
         GroupPage(detail, period, frame),
         ReportPage(report, frame),
         ReportsPage(filter, {row}, frame),
@@ -169,6 +206,15 @@ TEST(WebPages, HostileTextsComeOutAsTextEverywhere) {
                        "onerror=alert(1)>\","),
               std::string::npos);
     EXPECT_NE(csv.find(",3221225794,0xC0000142,"), std::string::npos);
+}
+
+// The group list says how many reports of the period never became part of it.
+TEST(WebPages, GroupListCountsRefusedReportsPerReason) {
+    const Period period{0, 86400};
+    EXPECT_NE(GroupsPage({}, {{0, "malformed", 2}, {0, "over_limits", 1}}, period, {"t"})
+                  .find("Не принято отчётов: 3 (неверный формат: 2, сверх пределов отчёта: 1)."),
+              std::string::npos);
+    EXPECT_EQ(GroupsPage({}, {}, period, {"t"}).find("Не принято"), std::string::npos);
 }
 
 }  // namespace

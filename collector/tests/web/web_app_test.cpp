@@ -95,24 +95,37 @@ TEST(WebApp, LoginNeedsTheFormTokenAndThePasswordAndLogoutEndsTheSession) {
     EXPECT_FALSE(LogIn(app, "другой пароль").empty());
 }
 
-TEST(WebApp, LoginAttemptsAreLimitedPerClient) {
+// Only attempts that reach the password check count: per address, and per
+// network (/24, /64) for many addresses of one network; never for everybody.
+TEST(WebApp, LoginAttemptsAreLimitedPerAddressAndNetwork) {
     TestStore store;
     WebSettings settings;
     settings.loginAttemptsPerMinute = 3;
+    settings.networkLoginAttemptsPerMinute = 5;
     WebApp app(store.store(), settings);
     const WebApp::Response form = app.Handle(Get("/login"));
     const std::string body = "csrf=" + FormValue(form.body(), "csrf") + "&password=wrong";
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        EXPECT_EQ(app.Handle(Post("/login", body, CookiePair(form, "korvane_login")), "10.0.0.9").result(),
-                  http::status::forbidden);
+    const auto attempt = [&](const char* client) {
+        return app.Handle(Post("/login", body, CookiePair(form, "korvane_login")), client).result();
+    };
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(app.Handle(Post("/login", "password=wrong"), "10.0.0.9").result(), http::status::forbidden);
     }
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(attempt("10.0.0.9"), http::status::forbidden);
     const WebApp::Response limited = app.Handle(Post("/login", body, CookiePair(form, "korvane_login")), "10.0.0.9");
     EXPECT_EQ(limited.result(), http::status::too_many_requests);
     const int wait = std::stoi(Header(limited, http::field::retry_after));
     EXPECT_GT(wait, 0);
     EXPECT_LE(wait, 60);
-    EXPECT_EQ(app.Handle(Post("/login", body, CookiePair(form, "korvane_login")), "10.0.0.10").result(),
-              http::status::forbidden);
+    EXPECT_EQ(attempt("10.0.0.10"), http::status::forbidden);
+    EXPECT_EQ(attempt("10.0.0.11"), http::status::forbidden);  // the network's fifth
+    EXPECT_EQ(attempt("10.0.0.12"), http::status::too_many_requests);
+    EXPECT_EQ(attempt("10.0.1.12"), http::status::forbidden);  // another /24
+
+    EXPECT_EQ(LoginNetworkOf("192.0.2.77"), "192.0.2.0/24");
+    EXPECT_EQ(LoginNetworkOf("::ffff:192.0.2.77"), "192.0.2.0/24");
+    EXPECT_EQ(LoginNetworkOf("2001:db8:1:2:3:4:5:6"), LoginNetworkOf("2001:db8:1:2::9"));
+    EXPECT_NE(LoginNetworkOf("2001:db8:1:2::9"), LoginNetworkOf("2001:db8:1:3::9"));
 }
 
 TEST(WebApp, ApiAndCsvAnswerFromTheStoreAndRefuseBadQueries) {

@@ -1,6 +1,6 @@
 // A client whose bucket has filled up again is forgotten when the map grows
 // large, so that many addresses cannot exhaust memory.
-#include "collector/server/client_rates.h"
+#include "collector/ingest/client_rates.h"
 
 #include <algorithm>
 #include <cmath>
