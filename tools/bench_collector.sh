@@ -1,8 +1,9 @@
 #!/bin/bash
 # Benchmark of the collector's ingest: reports per second and latency of POSTs
 # of reports with 200 modules and 60 running images, answered by an empty
-# handler on the same HTTP stack, then stored in SQLite and in a private
-# PostgreSQL cluster (fsync on). Prints figures, asserts nothing.
+# handler on the same HTTP stack, then stored in SQLite (synchronous FULL, the
+# default, and NORMAL) and in a private PostgreSQL cluster (fsync on). Prints
+# figures, asserts nothing.
 # Usage: tools/bench_collector.sh [REPORTS] [CONNECTIONS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -280,11 +280,13 @@ private:
     std::string reason_;
 };
 
-// "&failexitcode=" follows the last finding's line feed and ends the body.
+// "&failexitcode=" follows the last finding's line feed and ends the body
+// (a line feed after its digits is taken too).
 std::optional<std::uint32_t> TakeFailExitCode(std::string_view& body) {
-    std::size_t at = body.rfind('\n');
-    if (at == std::string_view::npos || !body.substr(at + 1).starts_with(kFailExitCode)) return std::nullopt;
-    std::optional<std::uint32_t> code = ExitCodeOf(body.substr(at + 1 + kFailExitCode.size()));
+    std::string_view text = body.ends_with('\n') ? body.substr(0, body.size() - 1) : body;
+    std::size_t at = text.rfind('\n');
+    if (at == std::string_view::npos || !text.substr(at + 1).starts_with(kFailExitCode)) return std::nullopt;
+    std::optional<std::uint32_t> code = ExitCodeOf(text.substr(at + 1 + kFailExitCode.size()));
     if (code) body = body.substr(0, at + 1);
     return code;
 }

@@ -72,11 +72,11 @@ TEST(ReportBody, ChoosesASeparatorNoFieldHoldsAndBlanksLineBreaks) {
         std::string description;
         std::string line;  // the module's line in the body
     } cases[] = {
-        {"a;b", "a.dll|%SYSTEM%|1|||||a;b|"},
-        {"a;b|c", "a.dll\t%SYSTEM%\t1\t\t\t\t\ta;b|c\t"},
-        {"a;b|c\td", "a.dll\x1F%SYSTEM%\x1F" "1\x1F\x1F\x1F\x1F\x1F" "a;b|c\td\x1F"},
-        {"a;b|c\td\x1F", "a.dll\x1F%SYSTEM%\x1F" "1\x1F\x1F\x1F\x1F\x1F" "a;b|c\td \x1F"},
-        {"two\nlines\r\n", "a.dll;%SYSTEM%;1;;;;;two lines  ;"},
+        {"a;b", "a.dll|%SYSTEM%|1||||a;b|"},
+        {"a;b|c", "a.dll\t%SYSTEM%\t1\t\t\t\ta;b|c\t"},
+        {"a;b|c\td", "a.dll\x1F%SYSTEM%\x1F" "1\x1F\x1F\x1F\x1F" "a;b|c\td\x1F"},
+        {"a;b|c\td\x1F", "a.dll\x1F%SYSTEM%\x1F" "1\x1F\x1F\x1F\x1F" "a;b|c\td \x1F"},
+        {"two\nlines\r\n", "a.dll;%SYSTEM%;1;;;;two lines  ;"},
     };
     for (const auto& c : cases) {
         const UploadEntries entries{plain, {plain}, {with(c.description)}, {{"dll_not_found", "b.dll", "c.exe"}}};

@@ -1,13 +1,15 @@
 // zar.exe's real runs against the real collector: under Wine (which
 // tools/test.sh keeps up for this test), the test build's upload code runs
-// two test targets under the real debug loop, one that starts and one that
-// fails with 0xC0000142, and posts both reports to the collector listening on
+// test targets under the real debug loop, one that starts and one that fails
+// with 0xC0000142, and two that start with a DLL whose description holds a
+// ";" or a line feed, and posts their reports to the collector listening on
 // the test build's report port; the store, the report pages and the group
 // page then show their facts, the Russian texts byte for byte.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 
 #include "collector/storage/store.h"
 #include "collector/tests/support/collector_process.h"
@@ -83,19 +85,33 @@ TEST(ZarUploadsToTheCollector, BothRunsArriveWithTheirFactsAndShowOnThePages) {
     const std::filesystem::path targets = zar->folder / "tests" / "targets";
     ASSERT_EQ(RunProgram({"wine", (zar->folder / "tests" / "collector" / "collector_uploads.exe").string(),
                           WindowsPath(targets / "uses_described_ru.exe"),
-                          WindowsPath(targets / "imports_init_fails.exe")}),
+                          WindowsPath(targets / "imports_init_fails.exe"),
+                          WindowsPath(targets / "uses_described_semicolon.exe"),
+                          WindowsPath(targets / "uses_described_line_feed.exe")}),
               0);
 
     Store reports(store);
     std::vector<ReportSummary> stored = reports.Reports({});
-    ASSERT_EQ(stored.size(), 2u);
-    std::optional<Report> starts, fails;
+    ASSERT_EQ(stored.size(), 4u);
+    std::map<std::string, Report> byProgram;
     for (const ReportSummary& summary : stored) {
         std::optional<Report> report = reports.ReportById(summary.id);
         ASSERT_TRUE(report);
-        (report->process.name == "uses_described_ru.exe" ? starts : fails) = report;
+        byProgram[report->process.name] = *report;
     }
+    std::optional<Report> starts, fails;
+    if (byProgram.contains("uses_described_ru.exe")) starts = byProgram["uses_described_ru.exe"];
+    if (byProgram.contains("imports_init_fails.exe")) fails = byProgram["imports_init_fails.exe"];
     ASSERT_TRUE(starts && fails);
+    // The texts that once cost the report arrive whole, the line feed as a blank.
+    const FileEntry* semicolon = ModuleNamed(byProgram["uses_described_semicolon.exe"], "described_semicolon.dll");
+    ASSERT_TRUE(semicolon);
+    EXPECT_EQ(semicolon->description, "Модуль; с точкой с запятой");
+    EXPECT_EQ(semicolon->company, "ООО «Ромашка» & Ко");
+    const FileEntry* lineFeed = ModuleNamed(byProgram["uses_described_line_feed.exe"], "described_line_feed.dll");
+    ASSERT_TRUE(lineFeed);
+    EXPECT_EQ(lineFeed->description, "Первая строка вторая строка");
+    EXPECT_EQ(lineFeed->productVersion, "2.5+build 7");
     EXPECT_EQ(starts->exitCode, 0u);
     EXPECT_EQ(fails->process.name, "imports_init_fails.exe");
     EXPECT_EQ(fails->exitCode, 0xC0000142u);

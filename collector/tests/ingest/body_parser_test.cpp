@@ -47,6 +47,7 @@ TEST(ParseUploadBody, ReadsBackWhatZarBuildsWithAndWithoutAVerdict) {
     failed.failExitCode = 0xC0000135;
     EXPECT_EQ(ReadBack(BodyOf(failed, true)), ReportText(failed));
     EXPECT_NE(BodyOf(failed, true).find("&failexitcode=3221225781"), std::string::npos);
+    EXPECT_EQ(ReadBack(BodyOf(failed, true) + "\n"), ReportText(failed));
 
     Report bare = SampleReport(0, 0);  // "&files=&modules=" and nothing after
     bare.verdict.clear();

@@ -135,7 +135,9 @@ TEST(CollectorUnderHostileInput, CapsConnectionsAndRatesPerClient) {
     const std::string body = BodyOf(SampleReport(), true);
     std::vector<std::unique_ptr<RawConnection>> idle;
     for (int i = 0; i < 4; ++i) idle.push_back(std::make_unique<RawConnection>(collector.port(), "127.0.0.3"));
-    EXPECT_EQ(PostReport(collector.port(), body, "127.0.0.3").status, 503);
+    HttpAnswer busy = PostReport(collector.port(), body, "127.0.0.3");
+    EXPECT_EQ(busy.status, 503);
+    EXPECT_EQ(busy.headers["X-Content-Type-Options"], "nosniff");  // the HTTP layer's own answer
     EXPECT_EQ(PostReport(collector.port(), body, "127.0.0.1").status, 200);
 
     EXPECT_EQ(PostReport(collector.port(), body, "127.0.0.1").status, 200);
