@@ -33,12 +33,6 @@ constexpr DWORD kDetachedFinishTimeoutMs = 120000;
 // window_target.exe waits while this event exists and is not signalled.
 constexpr wchar_t kHoldEventName[] = L"KorvaneWindowTestHold";
 
-std::wstring FullPath(const std::wstring& path) {
-    wchar_t full[MAX_PATH] = {};
-    GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
-    return full;
-}
-
 std::wstring Lower(std::wstring text) {
     CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
     return text;

@@ -23,12 +23,6 @@
 
 namespace {
 
-std::wstring FullPath(const std::wstring& path) {
-    wchar_t full[MAX_PATH] = {};
-    GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
-    return full;
-}
-
 std::wstring Target(const std::wstring& name) { return FullPath(TargetPath(name)); }
 
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }

@@ -10,6 +10,12 @@ std::wstring TestProgramFolder() {
     return text.substr(0, text.find_last_of(L'\\') + 1);
 }
 
+std::wstring FullPath(const std::wstring& path) {
+    wchar_t full[MAX_PATH] = {};
+    GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    return full;
+}
+
 std::wstring TargetPath(const std::wstring& fileName) {
     return TestProgramFolder() + L"..\\targets\\" + fileName;
 }

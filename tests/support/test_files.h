@@ -5,6 +5,8 @@
 
 // The folder of the running test program, with a trailing backslash.
 std::wstring TestProgramFolder();
+// The path made absolute against the current folder.
+std::wstring FullPath(const std::wstring& path);
 // A test target (program or DLL) built into build/tests/targets.
 std::wstring TargetPath(const std::wstring& fileName);
 // zar.exe built for the tests (posting to the loopback listener).

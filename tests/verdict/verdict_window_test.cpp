@@ -13,12 +13,6 @@ namespace {
 
 constexpr DWORD kRepaintAfterNotepadMs = 1500;
 
-std::wstring FullPath(const std::wstring& path) {
-    wchar_t full[MAX_PATH] = {};
-    GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
-    return full;
-}
-
 // The lines after "Диагноз:" in the log that zar.exe wrote beside itself.
 std::vector<std::wstring> LoggedVerdict() {
     std::wstring zar = ZarUnderTestPath();

@@ -17,12 +17,6 @@ constexpr DWORD kPollMs = 50;
 const std::wstring kTitle = L"Korvane v1.0.2 by Ardelan";
 const std::wstring kDebugString = L"Получена отладочная информация: ";
 
-std::wstring FullPath(const std::wstring& path) {
-    wchar_t full[MAX_PATH] = {};
-    GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
-    return full;
-}
-
 std::wstring TargetFullPath(const std::wstring& fileName) {
     return FullPath(TargetPath(fileName));
 }

@@ -15,12 +15,6 @@ namespace {
 
 constexpr DWORD kDllNotFound = 0xC0000135;
 
-std::wstring FullPath(const std::wstring& path) {
-    wchar_t full[MAX_PATH] = {};
-    GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
-    return full;
-}
-
 }  // namespace
 
 TEST(LaunchFolder, AProgramLackingADllOfTheFolderChosenBeforeFailsAsInAPlainStart) {
