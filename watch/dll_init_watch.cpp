@@ -102,16 +102,14 @@ bool IsWow64(HANDLE process) {
 
 DllInitWatch::DllInitWatch(HANDLE process, bool armed) : process_(process), armed_(armed && !IsWow64(process)) {}
 
-bool DllInitWatch::AddModule(DWORD64 base, const std::wstring& path, bool watchTls, DWORD* entryRva) {
+bool DllInitWatch::AddModule(DWORD64 base, const std::wstring& path, DWORD* entryRva) {
     std::optional<ImageHeader> header = ReadImageHeader(process_, base);
     if (!header) return false;
     modules_[base] = Module{header->sizeOfImage, path, header->sharedRanges};
     // Code this watch does not speak is left alone.
     if (!armed_ || header->machine != IMAGE_FILE_MACHINE_AMD64) return true;
-    if (watchTls) {
-        for (DWORD64 callback : TlsCallbacks(process_, base, *header))
-            AddBreakpoint(callback, Call{CallKind::TlsCallback, base, path});
-    }
+    for (DWORD64 callback : TlsCallbacks(process_, base, *header))
+        AddBreakpoint(callback, Call{CallKind::TlsCallback, base, path});
     // No entry point (resource-only DLLs): nothing to arm.
     if (entryRva && header->entryRva != 0 && header->entryRva < header->sizeOfImage) *entryRva = header->entryRva;
     return true;
@@ -119,14 +117,14 @@ bool DllInitWatch::AddModule(DWORD64 base, const std::wstring& path, bool watchT
 
 void DllInitWatch::ImageMapped(const void* base, const std::wstring& path) {
     // The program's entry is its main, no initialisation: only its TLS callbacks are the loader's calls.
-    AddModule(reinterpret_cast<DWORD64>(base), path, true, nullptr);
+    AddModule(reinterpret_cast<DWORD64>(base), path, nullptr);
 }
 
 void DllInitWatch::DllLoaded(const void* base, const std::wstring& path) {
     auto at = reinterpret_cast<DWORD64>(base);
     DWORD entryRva = 0;
     // The loader calls the TLS callbacks before the entry point, also where one is the entry itself.
-    if (AddModule(at, path, true, &entryRva) && entryRva) AddBreakpoint(at + entryRva, Call{CallKind::Entry, at, path});
+    if (AddModule(at, path, &entryRva) && entryRva) AddBreakpoint(at + entryRva, Call{CallKind::Entry, at, path});
 }
 
 void DllInitWatch::DllUnloaded(const void* base) {
@@ -305,7 +303,6 @@ void DllInitWatch::TakeCall(DWORD threadId, ThreadWatch& thread, CONTEXT& contex
 }
 
 bool DllInitWatch::WaitForReturn(ThreadWatch& thread, const CONTEXT& context, DWORD64 address, const Call& call) {
-
     DllInitRecord& record = records_.emplace_back();
     record.path = call.path;
     record.tlsCallback = call.kind == CallKind::TlsCallback;

@@ -122,8 +122,9 @@ private:
     void Release(DWORD64 address);
     bool Writable(DWORD64 address) const;
     static void SetBackTo(HANDLE thread, DWORD64 address);
-    // Keeps the module's range; false when its header cannot be read.
-    bool AddModule(DWORD64 base, const std::wstring& path, bool watchTls, DWORD* entryRva);
+    // Keeps the module's range and watches its TLS callbacks; entryRva gets
+    // the entry point's when it has one. False when its header cannot be read.
+    bool AddModule(DWORD64 base, const std::wstring& path, DWORD* entryRva);
     const Module* ModuleHolding(DWORD64 address, DWORD64& base) const;
 
     HANDLE process_ = nullptr;
