@@ -48,10 +48,13 @@ std::string ReadUpToUnreadable(HANDLE process, std::uintptr_t address, std::size
 
 bool WriteCodeByte(HANDLE process, std::uintptr_t address, BYTE value) {
     auto* at = reinterpret_cast<void*>(address);
-    bool written = false;
-    {
+    SIZE_T done = 0;
+    // WriteProcessMemory makes a copy-on-write image page writable by itself
+    // on both systems; only where it refuses is the protection changed here,
+    // which costs two more calls into the other process.
+    bool written = WriteProcessMemory(process, at, &value, 1, &done) && done == 1;
+    if (!written) {
         ProtectionGuard writable(process, at, PAGE_EXECUTE_READWRITE);
-        SIZE_T done = 0;
         written = WriteProcessMemory(process, at, &value, 1, &done) && done == 1;
     }
     FlushInstructionCache(process, at, 1);
