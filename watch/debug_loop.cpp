@@ -239,8 +239,11 @@ private:
             if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
                 !(record && record->initWatch.SettleLateEvent(event)))
                 status = DBG_EXCEPTION_NOT_HANDLED;
-            if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) UniqueHandle(event.u.LoadDll.hFile);
-            if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) UniqueHandle(event.u.CreateProcessInfo.hFile);
+            // The debugger owns the files these events deliver.
+            UniqueHandle deliveredFile(event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT ? event.u.LoadDll.hFile
+                                       : event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT
+                                           ? event.u.CreateProcessInfo.hFile
+                                           : nullptr);
             ContinueEvent(event, status);
         }
     }
