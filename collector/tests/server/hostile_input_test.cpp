@@ -2,7 +2,6 @@
 // its answer (or is cut within its time limit), other clients are served
 // meanwhile, and only whole reports reach the store.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <future>
 #include <random>
@@ -158,9 +157,8 @@ TEST(CollectorUnderHostileInput, AnswersAFullQueue503AndStoresWhatItAccepted) {
     const std::string body = BodyOf(SampleReport(), true);
     ASSERT_EQ(PostReport(collector.port(), body).status, 200);  // the schema exists
 
-    sqlite3* lock = nullptr;
-    ASSERT_EQ(sqlite3_open(collector.storeUri().substr(7).c_str(), &lock), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(lock, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    StoreWriteLock lock(collector);
+    ASSERT_TRUE(lock.Held());
     std::vector<std::future<HttpAnswer>> posts;
     for (int i = 0; i < 5; ++i)
         posts.push_back(std::async(std::launch::async, [&] { return PostReport(collector.port(), body); }));
@@ -169,8 +167,7 @@ TEST(CollectorUnderHostileInput, AnswersAFullQueue503AndStoresWhatItAccepted) {
         refused = 0;
         for (auto& post : posts) refused += post.wait_for(100ms) == std::future_status::ready;
     }
-    sqlite3_exec(lock, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(lock);
+    lock.Release();
     int ok = 0, busy = 0;
     for (auto& post : posts) {
         HttpAnswer answer = post.get();

@@ -2,7 +2,6 @@
 // memory: each is answered at once with its reason, other clients are served
 // meanwhile, and every refusal leaves its trace in the log and the store.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <fstream>
 #include <future>
@@ -97,9 +96,8 @@ TEST(CollectorIngestBounds, KeepsOneClientToItsShareOfTheQueue) {
     const std::string body = BodyOf(SampleReport(200, 60), true);
     ASSERT_EQ(PostReport(collector.port(), body).status, 200);  // the schema exists
 
-    sqlite3* lock = nullptr;
-    ASSERT_EQ(sqlite3_open(collector.storeUri().substr(7).c_str(), &lock), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(lock, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    StoreWriteLock lock(collector);
+    ASSERT_TRUE(lock.Held());
     std::vector<std::future<HttpAnswer>> flood;
     for (int i = 0; i < 30; ++i)
         flood.push_back(std::async(std::launch::async, [&] { return PostReport(collector.port(), body, "127.0.0.5"); }));
@@ -109,8 +107,7 @@ TEST(CollectorIngestBounds, KeepsOneClientToItsShareOfTheQueue) {
     std::future<HttpAnswer> other =
         std::async(std::launch::async, [&] { return PostReport(collector.port(), body, "127.0.0.6"); });
     EXPECT_EQ(other.wait_for(1s), std::future_status::timeout) << "queued, not refused";
-    sqlite3_exec(lock, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(lock);
+    lock.Release();
 
     EXPECT_EQ(other.get().status, 200);
     int stored = 0, full = 0;

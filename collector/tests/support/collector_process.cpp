@@ -3,6 +3,7 @@
 #include "collector/tests/support/collector_process.h"
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -137,6 +138,21 @@ int RunProgram(const std::vector<std::string>& command, const std::string& input
 int RunCollector(std::vector<std::string> arguments, const std::string& input) {
     arguments.insert(arguments.begin(), KORVANE_COLLECTOR_BINARY);
     return RunProgram(arguments, input);
+}
+
+StoreWriteLock::StoreWriteLock(const CollectorProcess& collector) {
+    const std::string prefix = "sqlite:";
+    const std::string& uri = collector.storeUri();
+    if (uri.compare(0, prefix.size(), prefix) != 0) return;
+    held_ = sqlite3_open(uri.substr(prefix.size()).c_str(), &connection_) == SQLITE_OK &&
+            sqlite3_exec(connection_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+void StoreWriteLock::Release() {
+    if (held_) sqlite3_exec(connection_, "ROLLBACK", nullptr, nullptr, nullptr);
+    held_ = false;
+    if (connection_) sqlite3_close(connection_);
+    connection_ = nullptr;
 }
 
 }  // namespace collector::testing

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+struct sqlite3;
+
 namespace collector::testing {
 
 // A folder that lives as long as the object.
@@ -63,6 +65,24 @@ private:
     Fd output_;  // kept open: the collector may still write to it
     pid_t pid_ = -1;
     unsigned short port_ = 0;
+};
+
+// Another connection holding the write lock of a collector's SQLite store
+// from construction until Release or the end of the scope, so that its
+// writer waits and its queue fills.
+class StoreWriteLock {
+public:
+    explicit StoreWriteLock(const CollectorProcess& collector);
+    ~StoreWriteLock() { Release(); }
+    StoreWriteLock(const StoreWriteLock&) = delete;
+    StoreWriteLock& operator=(const StoreWriteLock&) = delete;
+
+    bool Held() const { return held_; }
+    void Release();
+
+private:
+    sqlite3* connection_ = nullptr;
+    bool held_ = false;
 };
 
 // Runs a program (found on PATH) to its end with `input` on standard input;
