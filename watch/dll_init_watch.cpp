@@ -132,7 +132,7 @@ void DllInitWatch::DllUnloaded(const void* base) {
     auto module = modules_.find(at);
     DWORD64 size = module == modules_.end() ? 0 : module->second.size;
     for (auto it = breakpoints_.lower_bound(at); it != breakpoints_.end() && it->first - at < size;) {
-        if (it->second.written) WriteCodeByte(process_, it->first, it->second.original);
+        Lift(it->first, it->second);
         it = breakpoints_.erase(it);
     }
     // Another image may come to these addresses, with int3 bytes of its own.
@@ -177,6 +177,13 @@ void DllInitWatch::Lift(DWORD64 address, Breakpoint& breakpoint) {
     if (!breakpoint.written) return;
     WriteCodeByte(process_, address, breakpoint.original);
     breakpoint.written = false;
+}
+
+// The int3 goes for good, so that a thread whose instruction pointer could
+// not be set back never meets it again; the calls it waited for stay unseen.
+void DllInitWatch::GiveUp(DWORD64 address, Breakpoint& breakpoint) {
+    Lift(address, breakpoint);
+    breakpoint.calls.clear();
 }
 
 void DllInitWatch::Release(DWORD64 address) {
@@ -225,9 +232,9 @@ bool DllInitWatch::TakeOwnBreakpoint(const DEBUG_EVENT& event) {
 }
 
 bool DllInitWatch::OnBreakpoint(DWORD threadId, ThreadWatch& thread, DWORD64 address) {
-    // The exception address is the int3 itself; one system may report the byte after it.
-    if (!everWritten_.count(address)) --address;
-    if (!everWritten_.count(address)) return false;
+    std::optional<DWORD64> own = OwnInt3At(address);
+    if (!own) return false;
+    address = *own;
     auto found = breakpoints_.find(address);
     if (found == breakpoints_.end() || !found->second.written) {
         // Raised before another thread's event lifted the int3: the thread
@@ -237,12 +244,9 @@ bool DllInitWatch::OnBreakpoint(DWORD threadId, ThreadWatch& thread, DWORD64 add
     }
     ThreadContextScope scope(thread.handle, kContextFlags);
     if (!scope.Read()) {
-        // Without the registers the instruction pointer cannot be told: the
-        // int3 goes for good, so that the thread never meets it again; what it
-        // waited for stays unknown.
-        Breakpoint& breakpoint = found->second;
-        Lift(address, breakpoint);
-        breakpoint.calls.clear();
+        // Without the registers the instruction pointer cannot be told: what
+        // the thread waited for stays unknown.
+        GiveUp(address, found->second);
         return true;
     }
     CONTEXT& context = scope.Context();
@@ -254,12 +258,7 @@ bool DllInitWatch::OnBreakpoint(DWORD threadId, ThreadWatch& thread, DWORD64 add
         else
             StepOver(threadId, thread, context, address);
     }
-    if (!scope.Commit()) {
-        // The instruction pointer could not be set back: the int3 goes for
-        // good, so that the thread never meets it again.
-        Lift(address, found->second);
-        found->second.calls.clear();
-    }
+    if (!scope.Commit()) GiveUp(address, found->second);  // the instruction pointer could not be set back
     Release(address);
     return true;
 }
@@ -453,10 +452,16 @@ bool DllInitWatch::SettleLateEvent(const DEBUG_EVENT& event) {
         return thread != threads_.end() && std::exchange(thread->second.lateStep, false);
     }
     if (exception.ExceptionCode != EXCEPTION_BREAKPOINT) return false;
-    if (!everWritten_.count(address)) --address;
-    if (!everWritten_.count(address)) return false;
-    SetBackTo(handle, address);
-    return true;
+    std::optional<DWORD64> own = OwnInt3At(address);
+    if (own) SetBackTo(handle, *own);
+    return own.has_value();
+}
+
+// The exception address is the int3 itself; one system may report the byte after it.
+std::optional<DWORD64> DllInitWatch::OwnInt3At(DWORD64 address) const {
+    if (everWritten_.count(address)) return address;
+    if (everWritten_.count(address - 1)) return address - 1;
+    return std::nullopt;
 }
 
 // A thread stopped by an int3 at address runs it again from its first byte.

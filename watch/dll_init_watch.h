@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <deque>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -118,9 +119,12 @@ private:
     void AddBreakpoint(DWORD64 address, Call call);
     bool Write(DWORD64 address, Breakpoint& breakpoint);
     void Lift(DWORD64 address, Breakpoint& breakpoint);
+    void GiveUp(DWORD64 address, Breakpoint& breakpoint);
     // Puts the original byte back for good once nothing waits at the address.
     void Release(DWORD64 address);
     bool Writable(DWORD64 address) const;
+    // The address of the watch's int3 that an exception address names.
+    std::optional<DWORD64> OwnInt3At(DWORD64 address) const;
     static void SetBackTo(HANDLE thread, DWORD64 address);
     // Keeps the module's range and watches its TLS callbacks; entryRva gets
     // the entry point's when it has one. False when its header cannot be read.

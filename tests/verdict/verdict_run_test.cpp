@@ -32,9 +32,7 @@ constexpr DWORD kRequestArrivalTimeoutMs = 20000;
 const std::wstring kDebugString = L"Получена отладочная информация: ";
 
 std::wstring TargetFullPath(const std::wstring& fileName) {
-    wchar_t full[MAX_PATH] = {};
-    GetFullPathNameW(TargetPath(fileName).c_str(), MAX_PATH, full, nullptr);
-    return full;
+    return FullPath(TargetPath(fileName));
 }
 
 std::wstring Folded(std::wstring path) {
