@@ -99,7 +99,9 @@ TEST(WebText, FoldersTimesAndExitCodes) {
     for (const auto& [text, expected] : times) {
         const auto parsed = ParseTime(text);
         ASSERT_EQ(parsed.has_value(), expected.has_value()) << text;
-        if (parsed) EXPECT_EQ(std::make_pair(parsed->seconds, parsed->isDate), *expected) << text;
+        if (parsed) {
+            EXPECT_EQ(std::make_pair(parsed->seconds, parsed->isDate), *expected) << text;
+        }
     }
     EXPECT_EQ(DateTimeText(1796774400 + 3600 * 2 + 50 * 60), "09.12.2026 02:50");
     EXPECT_EQ(IsoTimeText(1796774400 + 59), "2026-12-09T00:00:59Z");
