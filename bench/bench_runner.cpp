@@ -6,9 +6,11 @@
 // (medians with min-max); the time until a GUI target's first window appears;
 // the parts of a run's end (closing sections, Notepad, upload); as a user meets
 // it, zar.exe's own window from the chosen file to the report received by a
-// loopback listener; and, over the DLL storm and the realistic start, the cost
-// per DLL load of the verdict's initialisation watch (headless runs without and
-// with it). `bench_runner --memory` reports the peak working set of a Korvane
+// loopback listener, for every storm, with the fixed cost and the cost per
+// event as ratios to the bare loop; a real program of the system (Notepad, 20
+// and more DLLs) to its first window; and, over the DLL storm and the
+// realistic start, the cost per DLL load of the verdict's initialisation watch
+// (headless runs without and with it). `bench_runner --memory` reports the peak working set of a Korvane
 // run over 100,000 events with its window.
 #include <windows.h>
 #include <psapi.h>
@@ -295,6 +297,88 @@ void PrintUserWaits(const wchar_t* kind, const UserWaits& waits, const Figures& 
                 *std::max_element(waits.report.begin(), waits.report.end()), Median(waits.notepad));
 }
 
+// Every storm through zar.exe's window, as the user meets it: per event
+// beyond the empty run, as a ratio to the bare loop's; the empty run's excess
+// is the fixed cost. For DLL loads, also the ratio to the bare loop's cost of
+// the program's events and the initialisation watch's together.
+void PrintThroughZarRow(const wchar_t* kind, const UserWaits& waits, const UserWaits& noneWaits, const Figures& f,
+                        const Figures& none) {
+    if (waits.report.empty() || noneWaits.report.empty()) {
+        std::printf("through zar.exe %-11ls no report arrived\n", kind);
+        return;
+    }
+    double events = static_cast<double>(std::max<unsigned long long>(f.events, 1));
+    double bareUs = (Median(f.bare) - Median(none.bare)) * 1e6 / events;
+    double zarUs = (Median(waits.report) - Median(noneWaits.report)) * 1e6 / events;
+    std::printf("through zar.exe %-11ls %6llu events | bare %7.1f us | zar.exe %7.1f us per event | x%5.2f", kind,
+                f.events, bareUs, zarUs, zarUs / bareUs);
+    if (f.watchEvents > 0) {
+        double withWatch = bareUs * (events + static_cast<double>(f.watchEvents)) / events;
+        std::printf(" | x%5.2f counting the watch's %llu events as the program's", zarUs / withWatch, f.watchEvents);
+    }
+    std::printf("\n");
+}
+
+// A real program of the system, measured to its first window: Wine's or
+// Windows' Notepad, closed as soon as its window shows.
+struct RealProgram {
+    std::vector<double> bare, headless, window;
+    unsigned long long dllLoads = 0;
+};
+
+std::vector<HWND> NotepadWindows() {
+    std::vector<HWND> windows;
+    for (HWND w = FindWindowExW(nullptr, nullptr, L"Notepad", nullptr); w;
+         w = FindWindowExW(nullptr, w, L"Notepad", nullptr))
+        windows.push_back(w);
+    return windows;
+}
+
+// Seconds from the start until a Notepad window that was not there before
+// shows; that window is then closed, which ends the run.
+double FirstNotepadWindow(const std::function<void()>& run) {
+    std::vector<HWND> before = NotepadWindows();
+    double start = Now();
+    double shown = -1;
+    std::thread watcher([&] {
+        while (Now() - start < 30) {
+            for (HWND w : NotepadWindows()) {
+                if (std::find(before.begin(), before.end(), w) != before.end() || !IsWindowVisible(w)) continue;
+                shown = Now() - start;
+                PostMessageW(w, WM_CLOSE, 0, 0);
+                return;
+            }
+            Sleep(2);
+        }
+    });
+    run();
+    watcher.join();
+    return shown;
+}
+
+std::wstring SystemNotepad() {
+    wchar_t folder[MAX_PATH] = {};
+    GetSystemDirectoryW(folder, MAX_PATH);
+    return std::wstring(folder) + L"\\notepad.exe";
+}
+
+void MeasureRealProgram(RealProgram& real, const Views& views) {
+    std::wstring notepad = SystemNotepad();
+    BareLoopResult bare;
+    real.bare.push_back(FirstNotepadWindow([&] { bare = RunBareLoop(notepad, L"\"" + notepad + L"\""); }));
+    real.dllLoads = bare.dllLoads;
+    real.headless.push_back(FirstNotepadWindow([&] { RunKorvaneHeadless(notepad); }));
+    real.window.push_back(FirstNotepadWindow([&] { RunKorvaneWindow(notepad, views); }));
+}
+
+void PrintRealProgram(const RealProgram& real) {
+    double bare = Median(real.bare);
+    std::printf("real program (notepad.exe, %llu DLL loads), until its first window: bare %.3f s | headless %.3f s x%5.2f "
+                "| window %.3f s x%5.2f\n",
+                real.dllLoads, bare, Median(real.headless), Median(real.headless) / bare, Median(real.window),
+                Median(real.window) / bare);
+}
+
 void PrintFirstWindow(const Figures& f) {
     if (f.bareShown.empty() || f.headlessShown.empty() || f.windowShown.empty()) {
         std::printf("first window: the target showed no window\n");
@@ -316,14 +400,16 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (argc > 1 && std::wstring(argv[1]) == L"--memory") return MeasureMemory(views);
     if (argc > 1 && std::wstring(argv[1]) == L"--once") g_repetitions = 1;
+    if (argc > 1 && std::wstring(argv[1]) == L"--three") g_repetitions = 3;
     std::vector<Scenario> scenarios = {{L"none", 0},         {L"dlls", 300},    {L"strings", 3000},
                                        {L"exceptions", 1000}, {L"threads", 500}, {L"children", 30},
-                                       {L"realistic", 0}, {L"window", 0}};
+                                       {L"mixed", 200},       {L"realistic", 0}, {L"window", 0}};
     const std::size_t none = 0, realistic = scenarios.size() - 2, firstWindow = scenarios.size() - 1;
     PrepareStormDlls(300);
     std::vector<Figures> figures(scenarios.size());
     EndParts endNow, endBefore;
-    UserWaits waitsNone, waitsRealistic;
+    std::vector<UserWaits> waits(scenarios.size());
+    RealProgram real;
     ZarWindow zar(SelfFolder() + L"..\\tests\\app_under_test\\zar.exe");
     if (!zar.Started()) std::printf("zar.exe for the tests did not start: no figures through its window\n");
     for (int rep = 0; rep < g_repetitions; ++rep) {
@@ -347,9 +433,9 @@ int wmain(int argc, wchar_t** argv) {
         MeasureEnd(StormCopyFor(scenarios[none]), false, endNow);
         MeasureEnd(StormCopyFor(scenarios[none]), true, endBefore);
         if (zar.Started()) {
-            RunThroughZar(zar, StormCopyFor(scenarios[none]), waitsNone);
-            RunThroughZar(zar, StormCopyFor(scenarios[realistic]), waitsRealistic);
+            for (std::size_t i = 0; i < firstWindow; ++i) RunThroughZar(zar, StormCopyFor(scenarios[i]), waits[i]);
         }
+        MeasureRealProgram(real, views);
     }
     std::printf("per kind: events of one run; microseconds per event beyond the empty run (medians of %d); ratio to bare; whole-run seconds min-max\n",
                 g_repetitions);
@@ -364,9 +450,15 @@ int wmain(int argc, wchar_t** argv) {
     PrintFirstWindow(figures[firstWindow]);
     PrintEnd("facts read during the run", endNow);
     PrintEnd("facts read at the end, as before", endBefore);
+    PrintRealProgram(real);
     if (zar.Started()) {
-        PrintUserWaits(L"none", waitsNone, figures[none]);
-        PrintUserWaits(L"realistic", waitsRealistic, figures[realistic]);
+        PrintUserWaits(L"none", waits[none], figures[none]);
+        PrintUserWaits(L"realistic", waits[realistic], figures[realistic]);
+        std::printf("through zar.exe's window, chosen file to report received (medians of %d): fixed cost %+.3f s over "
+                    "the bare loop's empty run\n",
+                    g_repetitions, Median(waits[none].report) - Median(figures[none].bare));
+        for (std::size_t i = 1; i < firstWindow; ++i)
+            PrintThroughZarRow(scenarios[i].kind, waits[i], waits[none], figures[i], figures[none]);
     }
     std::printf("the verdict's initialisation watch (medians of %d):\n", g_repetitions);
     for (std::size_t i = 0; i < scenarios.size(); ++i) {

@@ -5,6 +5,8 @@
 //   storm exceptions N      N first-chance exceptions that it handles itself
 //   storm threads N         N threads, one after another
 //   storm children N        N child processes (storm none 0), one after another
+//   storm mixed N <folder>  N rounds of a string and an exception, a thread every 4th,
+//                           a DLL of <folder> every 8th
 //   storm realistic 0       a realistic start: 16 system DLLs, as a GUI program loads them
 //   storm window 0          the realistic start, then its first window, whose moment of
 //                           appearing (QueryPerformanceCounter) it writes to <own path>.shown
@@ -49,6 +51,21 @@ void StartThreads(int count) {
         if (!thread) continue;
         WaitForSingleObject(thread, INFINITE);
         CloseHandle(thread);
+    }
+}
+
+// A start as programs make it: per round a debug string and a handled
+// exception, every fourth round a thread, every eighth a DLL loaded and freed.
+void MixedRounds(int count, const std::wstring& folder) {
+    AddVectoredExceptionHandler(1, HandleStormException);
+    for (int i = 0; i < count; ++i) {
+        WriteStrings(1);
+        RaiseException(kStormException, 0, 0, nullptr);
+        if (i % 4 == 0) StartThreads(1);
+        if (i % 8 == 0) {
+            std::wstring path = folder + L"\\storm_" + std::to_wstring(i / 8) + L".dll";
+            if (HMODULE module = LoadLibraryW(path.c_str())) FreeLibrary(module);
+        }
     }
 }
 
@@ -139,6 +156,7 @@ int wmain(int argc, wchar_t** argv) {
     else if (kind == L"exceptions") RaiseExceptions(count);
     else if (kind == L"threads") StartThreads(count);
     else if (kind == L"children") StartChildren(count);
+    else if (kind == L"mixed") MixedRounds(count, folder);
     else if (kind == L"realistic") LoadRealisticSet();
     else if (kind == L"window") ShowFirstWindow();
     return 0;

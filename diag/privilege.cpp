@@ -9,7 +9,7 @@
 namespace {
 
 // IsUserAnAdmin is exported by shell32 (a known DLL) under ordinal 680.
-bool RunsAsAdministrator() {
+bool AskIfAdministrator() {
     using IsUserAnAdminFn = BOOL WINAPI();
     HMODULE shell = GetModuleHandleW(L"shell32.dll");
     if (!shell) shell = LoadLibraryW(L"shell32.dll");
@@ -17,6 +17,23 @@ bool RunsAsAdministrator() {
                                reinterpret_cast<void*>(GetProcAddress(shell, MAKEINTRESOURCEA(680))))
                          : nullptr;
     return isAdmin && isAdmin();
+}
+
+// A process's token keeps its groups for the process's life, and a
+// privilege's LUID stays the same until the system restarts: each is asked
+// once (the inventory switches the privilege three times per process).
+bool RunsAsAdministrator() {
+    static const bool administrator = AskIfAdministrator();
+    return administrator;
+}
+
+const LUID& DebugPrivilegeLuid() {
+    static const LUID luid = [] {
+        LUID value = {};
+        LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &value);
+        return value;
+    }();
+    return luid;
 }
 
 }  // namespace
@@ -31,7 +48,7 @@ void SetDebugPrivilege(PrivilegeSwitch state) {
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.put())) return;
     TOKEN_PRIVILEGES privileges = {};
     privileges.PrivilegeCount = 1;
-    LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &privileges.Privileges[0].Luid);
+    privileges.Privileges[0].Luid = DebugPrivilegeLuid();
     privileges.Privileges[0].Attributes = state == PrivilegeSwitch::On ? SE_PRIVILEGE_ENABLED : 0;
     AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof(privileges), nullptr, nullptr);
     // A TRUE return can still mean "not all assigned" (1300): only the last error tells.

@@ -165,7 +165,7 @@ void ContinueEvent(const DEBUG_EVENT& event, DWORD status) {
 
 class EventLoop {
 public:
-    explicit EventLoop(LaunchTrace& trace) : trace_(trace) {}
+    EventLoop(LaunchTrace& trace, RunSymbols& symbols) : trace_(trace), symbols_(symbols) {}
 
     // Until the most recently created process has exited and its exit event
     // has been continued (the system may never close its handle: Wine does
@@ -359,7 +359,7 @@ private:
         const CREATE_PROCESS_DEBUG_INFO& info = event.u.CreateProcessInfo;
         std::wstring path = NameOfDeliveredFile(info.hFile);
         trace_.modulePaths.push_back(path);
-        ProcessRecord record{info.hProcess, path, SymbolSession(info.hProcess),
+        ProcessRecord record{info.hProcess, path, SymbolSession(info.hProcess, &symbols_),
                              DllInitWatch(info.hProcess, trace_.watchInitialisations), {},
                              ReadLoaderSearch(info.hProcess, path)};
         record.initWatch.ThreadCreated(event.dwThreadId, info.hThread);
@@ -454,6 +454,7 @@ private:
     }
 
     LaunchTrace& trace_;
+    RunSymbols& symbols_;
     std::map<DWORD, ProcessRecord> processes_;
     std::vector<UnloadEntry> unloadTable_;
     std::deque<PendingRow> pendingRows_;
@@ -466,6 +467,8 @@ private:
 }  // namespace
 
 void LaunchTrace::RunDebugLoop() {
+    // Prepared while the program is created and mapped; outlives every process's session.
+    RunSymbols symbols;
     WriteLogLine(kTitleLine);
     WriteOsLine();
     PROCESS_INFORMATION launched = LaunchTarget(*this);
@@ -474,7 +477,7 @@ void LaunchTrace::RunDebugLoop() {
     WriteLogLine(FormatToString(kWatchLineRoom, L"Наблюдение за загрузкой процесса %s", targetPath));
     moduleFacts.Request(targetPath);
     modulePaths.push_back(targetPath);
-    EventLoop loop(*this);
+    EventLoop loop(*this, symbols);
     // The chosen executable's row shows its directory as chosen, not folded.
     loop.ShowModuleRow(targetPath, targetPath);
 
@@ -485,12 +488,12 @@ void LaunchTrace::RunDebugLoop() {
     loop.FillAllRows();
     // From here on the report shows the files as they are now.
     moduleFacts.RunEnded();
-    PaintViews();
+    // The views paint the rest beside the closing sections, Notepad's start and
+    // the upload; the trace's end waits for them.
     WriteLogLine(L"Отладка завершена");
     WriteDesktopHeapInfo();
     WriteAppInitDlls();
     WriteProcessInventory();
     WriteLoadedModules();
     WriteVerdict();
-    PaintViews();
 }

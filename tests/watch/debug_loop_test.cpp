@@ -177,6 +177,12 @@ TEST(DebugLoop, ChildOutlivingItsParentIsFollowedToItsExit) {
     EXPECT_GT(end, parentExit);
     EXPECT_EQ(run.lines[end], L"Процесс " + TargetFullPath(L"sleeps_then_exits.exe") + L" уничтожен с кодом 0x9");
     EXPECT_EQ(run.lastExitCode, 9u);
+    // Each process's loader breakpoint lies in the one ntdll: the child's is
+    // named as the parent's was, whoever looked the name up.
+    auto breakpoints = LinesStartingWith(run.lines, L"Процесс сгенерировал исключение (0x80000003)");
+    ASSERT_EQ(breakpoints.size(), 2u);
+    EXPECT_NE(breakpoints[0].find(L". Функция: "), std::wstring::npos) << testing::PrintToString(breakpoints[0]);
+    EXPECT_EQ(breakpoints[1], breakpoints[0]);
 }
 
 TEST(DebugLoop, ParentOfChildThatExitsFirstRunsOnAfterTheLoop) {
