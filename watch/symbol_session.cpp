@@ -6,6 +6,8 @@
 
 #include <cwchar>
 #include <iterator>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "base/format_bounded.h"
@@ -73,45 +75,76 @@ void SymbolHandlerTraits::Close(HANDLE process) {
     if (symCleanup) symCleanup(process);
 }
 
+// Never destroyed: the preparing thread may still hold it while the program ends.
 std::recursive_mutex& RunSymbols::HandlerLock() {
-    static std::recursive_mutex lock;
-    return lock;
+    static auto* lock = new std::recursive_mutex;
+    return *lock;
 }
 
-RunSymbols::RunSymbols() : sessionKey_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    wchar_t path[MAX_PATH] = {};
-    DWORD length = ntdll ? GetModuleFileNameW(ntdll, path, MAX_PATH) : 0;
-    if (!sessionKey_ || length == 0 || length >= MAX_PATH) return;
-    preparedPath_.assign(path, length);
-    preparedBase_ = reinterpret_cast<DWORD64>(ntdll);
-    try {
-        preparer_ = std::thread([this] { Prepare(); });
-    } catch (const std::system_error&) {
-        // Without a thread each process's session reads ntdll itself, as it can.
+namespace {
+
+// The program's one prepared session; never destroyed, so that no thread of
+// it outlives its object while the program ends.
+class SystemSymbols {
+public:
+    SystemSymbols() : sessionKey_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        wchar_t path[MAX_PATH] = {};
+        DWORD length = ntdll ? GetModuleFileNameW(ntdll, path, MAX_PATH) : 0;
+        if (!sessionKey_ || length == 0 || length >= MAX_PATH) return;
+        path_.assign(path, length);
+        base_ = reinterpret_cast<DWORD64>(ntdll);
+        try {
+            preparer_ = std::thread([this] { Prepare(); });
+        } catch (const std::system_error&) {
+            // Without a thread each process's session reads ntdll itself, as it can.
+        }
     }
+
+    HANDLE PreparedFor(const std::wstring& path, DWORD64 base) {
+        if (path_.empty() || base != base_ || !SamePath(path, path_)) return nullptr;
+        std::call_once(joined_, [this] {
+            if (preparer_.joinable()) preparer_.join();
+        });
+        return prepared_.get();
+    }
+
+private:
+    void Prepare() {
+        std::lock_guard lock(RunSymbols::HandlerLock());
+        // A value of our own that no process handle can equal, as the
+        // handler's key for a session that is no process's.
+        if (!StartSession(sessionKey_.get())) return;
+        UniqueSymbolHandler session(sessionKey_.get());
+        if (!RegisterModule(session.get(), path_, base_)) return;
+        // Symbols are read at the first lookup in a module: that one is made now, while nobody waits.
+        auto breakPoint = reinterpret_cast<DWORD64>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "DbgBreakPoint")));
+        LookupSymbolName(breakPoint ? breakPoint : base_, session.get());
+        prepared_ = std::move(session);
+    }
+
+    UniqueHandle sessionKey_;
+    std::wstring path_;
+    DWORD64 base_ = 0;
+    UniqueSymbolHandler prepared_;
+    std::thread preparer_;
+    std::once_flag joined_;
+};
+
+SystemSymbols& TheSystemSymbols() {
+    static auto* symbols = new SystemSymbols;
+    return *symbols;
 }
 
-RunSymbols::~RunSymbols() {
-    if (preparer_.joinable()) preparer_.join();
-}
+}  // namespace
 
-void RunSymbols::Prepare() {
-    std::lock_guard lock(HandlerLock());
-    if (!StartSession(sessionKey_.get())) return;
-    UniqueSymbolHandler session(sessionKey_.get());
-    if (!RegisterModule(session.get(), preparedPath_, preparedBase_)) return;
-    // Symbols are read at the first lookup in a module: that one is made now, while nobody waits.
-    auto breakPoint = reinterpret_cast<DWORD64>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "DbgBreakPoint")));
-    LookupSymbolName(breakPoint ? breakPoint : preparedBase_, session.get());
-    prepared_ = std::move(session);
+void PrepareSystemSymbols() {
+    TheSystemSymbols();
 }
 
 HANDLE RunSymbols::PreparedFor(const std::wstring& path, DWORD64 base) {
-    if (preparedPath_.empty() || base != preparedBase_ || !SamePath(path, preparedPath_)) return nullptr;
-    if (preparer_.joinable()) preparer_.join();
-    return prepared_.get();
+    return TheSystemSymbols().PreparedFor(path, base);
 }
 
 const KnownName* RunSymbols::Known(const std::wstring& path, DWORD64 base, DWORD64 address) const {

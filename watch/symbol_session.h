@@ -8,7 +8,6 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <tuple>
 
 #include "base/handles.h"
@@ -27,21 +26,22 @@ struct KnownName {
     std::size_t room = 0;
 };
 
+// Registers the system's ntdll (this process's: on Windows and under Wine
+// every process maps the same file at the same base) with the symbol handler
+// and reads its symbols, once for the program's life, on a thread of its own:
+// called at the program's start, it is done before the user has chosen a
+// program; the first run starts it otherwise.
+void PrepareSystemSymbols();
+
 // What the run's sessions share. The same file at the same base names the
 // same addresses in every process, so a name found once serves every later
-// process: a run whose processes each break in ntdll looks the name up once.
-// The system's ntdll (this process's: on Windows and under Wine every process
-// maps the same file at the same base) is registered and its symbols read on
-// a thread of its own from the run's start, while the program is created and
-// mapped; a process whose ntdll is the same file at the same base is served
-// by that session. The symbol handler serves one caller at a time: every call
-// into it holds HandlerLock().
+// process of the run: a run whose processes each break in ntdll looks the
+// name up once. A process whose ntdll is the prepared file at the prepared
+// base is served by the prepared session. The symbol handler serves one
+// caller at a time: every call into it holds HandlerLock().
 class RunSymbols {
 public:
-    RunSymbols();
-    ~RunSymbols();
-    RunSymbols(const RunSymbols&) = delete;
-    RunSymbols& operator=(const RunSymbols&) = delete;
+    RunSymbols() { PrepareSystemSymbols(); }
 
     static std::recursive_mutex& HandlerLock();
 
@@ -49,18 +49,9 @@ public:
     void Keep(const std::wstring& path, DWORD64 base, DWORD64 address, KnownName name);
     // The prepared session, when the module at that base is the prepared file
     // and its preparation succeeded (waited for); NULL otherwise.
-    HANDLE PreparedFor(const std::wstring& path, DWORD64 base);
+    static HANDLE PreparedFor(const std::wstring& path, DWORD64 base);
 
 private:
-    void Prepare();
-
-    std::wstring preparedPath_;
-    DWORD64 preparedBase_ = 0;
-    // A value of our own that no process handle can equal, as the handler's
-    // key for a session that is no process's.
-    UniqueHandle sessionKey_;
-    UniqueSymbolHandler prepared_;
-    std::thread preparer_;
     std::map<std::tuple<std::wstring, DWORD64, DWORD64>, KnownName> known_;
 };
 
