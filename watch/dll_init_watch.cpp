@@ -493,7 +493,10 @@ void DllInitWatch::PendingInitsChanged(int change) {
     if (pendingInits_ > 0) {
         Breakpoint& entry = breakpoints_[loadDllEntry_];
         entry.loaderLoad = true;
-        Write(loadDllEntry_, entry);
+        // A thread stepping over it gets it back when its step ends, not before it has run the instruction.
+        bool stepping = std::any_of(threads_.begin(), threads_.end(),
+                                    [&](const auto& thread) { return thread.second.stepAddress == loadDllEntry_; });
+        if (!stepping) Write(loadDllEntry_, entry);
     } else if (auto found = breakpoints_.find(loadDllEntry_); found != breakpoints_.end()) {
         found->second.loaderLoad = false;
         Release(loadDllEntry_);
@@ -504,6 +507,7 @@ void DllInitWatch::PendingInitsChanged(int change) {
 void DllInitWatch::TakeLoadCall(ThreadWatch& thread, const CONTEXT& context) {
     // Only a load asked from inside the innermost pending initialisation is its.
     if (thread.pending.empty() || context.Rsp > thread.pending.back().entryRsp) return;
+    if (!thread.loads.empty() && thread.loads.back().entryRsp == context.Rsp) return;  // this call is waited for
     RemoteUnicodeString name = {};
     DWORD64 returnAddress = 0;
     if (!ReadValue(process_, context.R8, name) || !ReadValue(process_, context.Rsp, returnAddress) ||

@@ -31,6 +31,12 @@
 // that shows at any later event that it left a frame without returning
 // through the call site (its stack pointer above the frame) did not return:
 // its result is unknown, or "left by an exception" when one was raised inside.
+//
+// Why a DLL refused: its thread's last error and last status (from its TEB) at
+// the call and at the return, the strings it printed meanwhile, and the loads
+// that failed inside it. A failed load raises no event, so while any
+// initialisation is pending an int3 stands on ntdll's LdrLoadDll: the name is
+// read at its entry, and its return is caught by the same stack pointer rule.
 class DllInitWatch {
 public:
     DllInitWatch() = default;
