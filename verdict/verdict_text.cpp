@@ -184,7 +184,8 @@ std::string_view FindingKindName(FindingKind kind) {
 
 std::wstring FindingLine(const Finding& finding) {
     std::wstring line = FormatToString(kLineRoom, L"%s %s", Statement(finding), Tail(finding));
-    if (finding.kind == FindingKind::DllInitFailed) line = FormatToString(kLineRoom, L"%s%s", line, RefusalText(finding.refusal));
+    if (finding.kind == FindingKind::DllInitFailed)
+        line = FormatToString(kLineRoom, L"%s%s", line, RefusalText(finding.refusal));
     return line;
 }
 

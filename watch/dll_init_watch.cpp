@@ -134,17 +134,18 @@ std::optional<DWORD64> ExportedFunction(HANDLE process, DWORD64 base, const Imag
         DWORD nameRva = 0;
         Take(table, *names + i * sizeof(DWORD), nameRva);
         std::optional<std::size_t> name = at(nameRva, wanted.size() + 1);
-        if (!name || table.compare(*name, wanted.size(), wanted) != 0 || table[*name + wanted.size()] != '\0') continue;
+        if (!name || table.compare(*name, wanted.size(), wanted) != 0 || table[*name + wanted.size()] != '\0')
+            continue;
         WORD index = 0;
         Take(table, *ordinals + i * sizeof(WORD), index);
         if (index >= exports.NumberOfFunctions) return std::nullopt;
-        std::optional<std::size_t> function = at(static_cast<DWORD>(exports.AddressOfFunctions + index * sizeof(DWORD)), sizeof(DWORD));
+        const auto functionAt = static_cast<DWORD>(exports.AddressOfFunctions + index * sizeof(DWORD));
+        std::optional<std::size_t> function = at(functionAt, sizeof(DWORD));
         DWORD functionRva = 0;
-        if (function) {
+        if (function)
             Take(table, *function, functionRva);
-        } else if (!ReadValue(process, base + exports.AddressOfFunctions + index * sizeof(DWORD), functionRva)) {
+        else if (!ReadValue(process, base + functionAt, functionRva))
             return std::nullopt;
-        }
         // A forwarder points into the export table; code lies elsewhere in the image.
         bool forwarded = functionRva >= directory.VirtualAddress && functionRva - directory.VirtualAddress < directory.Size;
         if (!functionRva || forwarded || functionRva >= header.sizeOfImage) return std::nullopt;
@@ -523,7 +524,8 @@ void DllInitWatch::TakeLoadCall(ThreadWatch& thread, const CONTEXT& context) {
         return;
     }
     ++site.waiters;
-    thread.loads.push_back({thread.pending.back().record, context.Rsp, returnAddress, OneLine(std::move(text), kMaxNameChars)});
+    thread.loads.push_back(
+        {thread.pending.back().record, context.Rsp, returnAddress, OneLine(std::move(text), kMaxNameChars)});
 }
 
 // The call site reached by the thread whose innermost load returns, with its NTSTATUS in RAX.
