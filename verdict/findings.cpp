@@ -63,6 +63,7 @@ std::optional<Finding> InitFinding(const ProcessOutcome& process, const DllInitR
         finding.code = init.exceptionCode;
     } else if (init.result == InitResult::Failed) {
         finding.code = kDllInitFailed;
+        finding.refusal = init.refusal;
     } else if (init.result == InitResult::Unfinished) {
         finding.kind = FindingKind::DllInitUnfinished;
         finding.code = process.exitCode;
@@ -72,6 +73,7 @@ std::optional<Finding> InitFinding(const ProcessOutcome& process, const DllInitR
     if (RanOn(process) && finding.kind != FindingKind::DllInitUnfinished) {
         finding.kind = FindingKind::DllInitNote;
         finding.code = init.exceptionCode;
+        finding.refusal = {};  // a note tells that it refused, not why
     }
     return finding;
 }

@@ -14,6 +14,22 @@
 // Unwound: left by an exception raised inside it, without returning.
 enum class InitResult { Succeeded, Failed, Unknown, Unfinished, Unwound };
 
+// What the initialising thread showed of why a DLL refused: each part empty
+// when the run could not see it or the initialisation did not set it.
+struct InitRefusal {
+    // The thread's last error and last status values at the return, only when
+    // the initialisation changed them (a value left from before is no reason).
+    std::optional<std::uint32_t> lastError;
+    std::wstring lastErrorText;  // the system's text for lastError; empty when it has none
+    std::optional<std::uint32_t> lastStatus;
+    std::vector<std::wstring> failedLoads;   // names asked of the loader that it refused, in order
+    std::vector<std::wstring> debugStrings;  // the thread's debug output meanwhile, a few, each cut
+
+    bool Empty() const {
+        return !lastError && !lastStatus && failedLoads.empty() && debugStrings.empty();
+    }
+};
+
 struct DllInitRecord {
     std::wstring path;
     InitResult result = InitResult::Unknown;
@@ -21,6 +37,7 @@ struct DllInitRecord {
     std::optional<std::uint32_t> exceptionCode;
     bool exceptionUnhandled = false;  // it came back as a second-chance exception
     bool tlsCallback = false;         // a TLS callback of the module, not its entry point
+    InitRefusal refusal = {};         // filled for a DLL_PROCESS_ATTACH call that returned FALSE
 };
 
 // A second-chance exception raised outside any DLL's initialisation.
@@ -74,6 +91,7 @@ struct Finding {
     std::wstring importer;  // DllNotFound, ImportNotFound: the module whose import table names it
     std::wstring function;  // ImportNotFound: the missing name or "#ordinal"; UnhandledException: the function
     int desktopHeapKb = 0;  // DesktopHeap
+    InitRefusal refusal;    // DllInitFailed: what the refusing thread showed
 };
 
 // The codes with which the loader ends a process whose imports cannot be resolved.

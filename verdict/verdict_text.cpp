@@ -47,6 +47,60 @@ std::wstring CodeText(std::uint32_t code) {
     return FormatToString(kCodeRoom, L"0x%X", code);
 }
 
+const wchar_t* KnownStatusDescription(std::uint32_t code) {
+    for (const StatusRow& row : kStatusRows) {
+        if (row.code == code) return row.description;
+    }
+    return nullptr;
+}
+
+// "0x7E (text)", or the code alone when there is no text for it.
+std::wstring CodeWithText(std::uint32_t code, std::wstring_view text) {
+    if (text.empty()) return CodeText(code);
+    return FormatToString(kLineRoom, L"0x%X (%s)", code, text);
+}
+
+std::wstring JoinQuoted(const std::vector<std::wstring>& texts, std::wstring_view open, std::wstring_view close,
+                        std::wstring_view between) {
+    std::wstring joined;
+    for (const std::wstring& text : texts) {
+        if (!joined.empty()) joined += between;
+        joined += open;
+        joined += text;
+        joined += close;
+    }
+    return joined;
+}
+
+// What the refusing thread showed, after the line's own text; empty when it showed nothing.
+std::wstring RefusalText(const InitRefusal& refusal) {
+    std::wstring text;
+    if (refusal.lastError || refusal.lastStatus) {
+        std::wstring values;
+        if (refusal.lastError) values = L"последняя ошибка " + CodeWithText(*refusal.lastError, refusal.lastErrorText);
+        if (refusal.lastStatus) {
+            const wchar_t* known = KnownStatusDescription(*refusal.lastStatus);
+            if (!values.empty()) values += L", ";
+            values += L"последний статус " + CodeWithText(*refusal.lastStatus, known ? known : L"");
+        }
+        text += L". Поток: " + values;
+    }
+    if (!refusal.failedLoads.empty()) text += L". Не загружены: " + JoinQuoted(refusal.failedLoads, L"", L"", L", ");
+    if (!refusal.debugStrings.empty())
+        text += L". Отладочный вывод: " + JoinQuoted(refusal.debugStrings, L"«", L"»", L", ");
+    return text;
+}
+
+// The same for the upload's detail: key=value pairs after the code.
+std::wstring RefusalDetail(const InitRefusal& refusal) {
+    std::wstring detail;
+    if (refusal.lastError) detail += L" error=" + CodeText(*refusal.lastError);
+    if (refusal.lastStatus) detail += L" status=" + CodeText(*refusal.lastStatus);
+    for (const std::wstring& name : refusal.failedLoads) detail += L" notloaded=\"" + name + L"\"";
+    for (const std::wstring& output : refusal.debugStrings) detail += L" output=\"" + output + L"\"";
+    return detail;
+}
+
 // "(процесс 0x%X, код 0x%X)", which ends every line.
 std::wstring Tail(const Finding& finding) {
     if (!finding.code) return FormatToString(kLineRoom, L"(процесс 0x%X)", finding.processId);
@@ -107,10 +161,8 @@ std::wstring Statement(const Finding& finding) {
 }  // namespace
 
 std::wstring_view ExitStatusDescription(std::uint32_t code) {
-    for (const StatusRow& row : kStatusRows) {
-        if (row.code == code) return row.description;
-    }
-    return L"Нет описания";
+    const wchar_t* known = KnownStatusDescription(code);
+    return known ? known : L"Нет описания";
 }
 
 std::string_view FindingKindName(FindingKind kind) {
@@ -131,7 +183,10 @@ std::string_view FindingKindName(FindingKind kind) {
 }
 
 std::wstring FindingLine(const Finding& finding) {
-    return FormatToString(kLineRoom, L"%s %s", Statement(finding), Tail(finding));
+    std::wstring line = FormatToString(kLineRoom, L"%s %s", Statement(finding), Tail(finding));
+    if (finding.kind == FindingKind::DllInitFailed)
+        line = FormatToString(kLineRoom, L"%s%s", line, RefusalText(finding.refusal));
+    return line;
 }
 
 std::vector<std::wstring> FindingUploadFields(const Finding& finding) {
@@ -141,6 +196,7 @@ std::vector<std::wstring> FindingUploadFields(const Finding& finding) {
                           : finding.kind == FindingKind::ImportNotFound                    ? finding.function
                           : finding.code                                                   ? CodeText(*finding.code)
                                                                                            : std::wstring();
+    if (finding.kind == FindingKind::DllInitFailed) detail += RefusalDetail(finding.refusal);
     std::string_view kind = FindingKindName(finding.kind);
     return {std::wstring(kind.begin(), kind.end()), finding.module, detail};
 }

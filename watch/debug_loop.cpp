@@ -444,6 +444,8 @@ private:
         const OUTPUT_DEBUG_STRING_INFO& info = event.u.DebugString;
         ProcessRecord* record = Find(event.dwProcessId);
         std::wstring text = record ? DebugStringText(record->process, info) : std::wstring();
+        // Printed inside a DLL's initialisation, it may tell why the DLL refused.
+        if (record) record->initWatch.NoteDebugString(event.dwThreadId, text);
         return FormatToString(info.nDebugStringLength + kDebugStringLineExtra, L"Получена отладочная информация: %s",
                               text);
     }

@@ -27,7 +27,39 @@ private:
     bool changed_ = false;
 };
 
+// THREAD_BASIC_INFORMATION as NtQueryInformationThread fills it.
+struct ThreadBasicInformation {
+    LONG exitStatus;
+    void* tebBaseAddress;
+    void* clientId[2];
+    ULONG_PTR affinityMask;
+    LONG priority;
+    LONG basePriority;
+};
+constexpr ULONG kThreadBasicInformation = 0;
+using NtQueryInformationThreadFn = LONG NTAPI(HANDLE, ULONG, void*, ULONG, ULONG*);
+
+NtQueryInformationThreadFn* FindNtQueryInformationThread() {
+    static NtQueryInformationThreadFn* const query = [] {
+        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll ? reinterpret_cast<NtQueryInformationThreadFn*>(
+                           reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationThread")))
+                     : nullptr;
+    }();
+    return query;
+}
+
 }  // namespace
+
+std::optional<std::uintptr_t> ThreadEnvironmentBlock(HANDLE thread) {
+    NtQueryInformationThreadFn* query = FindNtQueryInformationThread();
+    ThreadBasicInformation information = {};
+    if (!query || !thread ||
+        query(thread, kThreadBasicInformation, &information, sizeof(information), nullptr) < 0 ||
+        !information.tebBaseAddress)
+        return std::nullopt;
+    return reinterpret_cast<std::uintptr_t>(information.tebBaseAddress);
+}
 
 bool ReadWhole(HANDLE process, std::uintptr_t address, void* out, std::size_t size) {
     SIZE_T got = 0;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // Whole or nothing: true only when every byte was read.
@@ -19,6 +20,10 @@ bool ReadValue(HANDLE process, std::uintptr_t address, T& value) {
 // Up to the first byte that cannot be read: what can be read of size bytes,
 // page by page, from address on.
 std::string ReadUpToUnreadable(HANDLE process, std::uintptr_t address, std::size_t size);
+
+// The address of the thread's environment block (TEB); none when the system
+// does not tell it for this handle.
+std::optional<std::uintptr_t> ThreadEnvironmentBlock(HANDLE thread);
 
 // One byte of code, whatever the page's protection, which it gets back; the
 // processor then sees the new byte.

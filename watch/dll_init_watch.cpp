@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwctype>
+#include <iterator>
 #include <optional>
+#include <string_view>
 
 namespace {
 
@@ -13,6 +16,15 @@ constexpr DWORD kTrapFlag = 0x100;  // EFLAGS.TF: a single-step exception after 
 constexpr DWORD kContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
 constexpr std::size_t kHeaderBytes = 4096;
 constexpr std::size_t kMaxTlsCallbacks = 64;
+// The x64 TEB's LastErrorValue and LastStatusValue.
+constexpr std::uintptr_t kTebLastError = 0x68;
+constexpr std::uintptr_t kTebLastStatus = 0x1250;
+// What an initialisation's refusal keeps: a few of each, each cut.
+constexpr std::size_t kMaxFailedLoads = 4;
+constexpr std::size_t kMaxDebugStrings = 4;
+constexpr std::size_t kMaxDebugStringChars = 120;
+constexpr std::size_t kMaxNameChars = MAX_PATH;
+constexpr std::size_t kMaxExportBytes = 1 << 20;
 
 struct ImageHeader {
     DWORD entryRva = 0;
@@ -20,6 +32,7 @@ struct ImageHeader {
     WORD machine = 0;
     DWORD64 imageBase = 0;  // the preferred base the file was linked for
     DWORD tlsRva = 0;
+    IMAGE_DATA_DIRECTORY exports = {};
     std::vector<std::pair<DWORD, DWORD>> sharedRanges;
 };
 
@@ -53,6 +66,9 @@ std::optional<ImageHeader> ReadImageHeader(HANDLE process, DWORD64 base) {
     header.sizeOfImage = optional.SizeOfImage;
     if (optional.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
         header.imageBase = optional.ImageBase;
+        if (optional.NumberOfRvaAndSizes > IMAGE_DIRECTORY_ENTRY_EXPORT &&
+            taken >= offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory) + sizeof(IMAGE_DATA_DIRECTORY))
+            header.exports = optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
         if (optional.NumberOfRvaAndSizes > IMAGE_DIRECTORY_ENTRY_TLS &&
             taken >= offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory) +
                          (IMAGE_DIRECTORY_ENTRY_TLS + 1) * sizeof(IMAGE_DATA_DIRECTORY))
@@ -93,6 +109,86 @@ std::vector<DWORD64> TlsCallbacks(HANDLE process, DWORD64 base, const ImageHeade
     return callbacks;
 }
 
+// The address of a function the mapped image exports by name; none when it is
+// not exported there, is forwarded, or the export table cannot be read whole.
+std::optional<DWORD64> ExportedFunction(HANDLE process, DWORD64 base, const ImageHeader& header,
+                                        std::string_view wanted) {
+    const IMAGE_DATA_DIRECTORY& directory = header.exports;
+    if (!directory.VirtualAddress || directory.Size > kMaxExportBytes || directory.VirtualAddress >= header.sizeOfImage)
+        return std::nullopt;
+    std::string table = ReadUpToUnreadable(process, base + directory.VirtualAddress, directory.Size);
+    // Addresses in the table are the image's; they must fall inside what was read.
+    auto at = [&](DWORD rva, std::size_t size) -> std::optional<std::size_t> {
+        if (rva < directory.VirtualAddress) return std::nullopt;
+        std::size_t offset = rva - directory.VirtualAddress;
+        if (offset > table.size() || table.size() - offset < size) return std::nullopt;
+        return offset;
+    };
+    IMAGE_EXPORT_DIRECTORY exports = {};
+    if (!Take(table, 0, exports)) return std::nullopt;
+    std::optional<std::size_t> names = at(exports.AddressOfNames, std::size_t{exports.NumberOfNames} * sizeof(DWORD));
+    std::optional<std::size_t> ordinals =
+        at(exports.AddressOfNameOrdinals, std::size_t{exports.NumberOfNames} * sizeof(WORD));
+    if (!names || !ordinals) return std::nullopt;
+    for (DWORD i = 0; i < exports.NumberOfNames; ++i) {
+        DWORD nameRva = 0;
+        Take(table, *names + i * sizeof(DWORD), nameRva);
+        std::optional<std::size_t> name = at(nameRva, wanted.size() + 1);
+        if (!name || table.compare(*name, wanted.size(), wanted) != 0 || table[*name + wanted.size()] != '\0')
+            continue;
+        WORD index = 0;
+        Take(table, *ordinals + i * sizeof(WORD), index);
+        if (index >= exports.NumberOfFunctions) return std::nullopt;
+        const auto functionAt = static_cast<DWORD>(exports.AddressOfFunctions + index * sizeof(DWORD));
+        std::optional<std::size_t> function = at(functionAt, sizeof(DWORD));
+        DWORD functionRva = 0;
+        if (function)
+            Take(table, *function, functionRva);
+        else if (!ReadValue(process, base + functionAt, functionRva))
+            return std::nullopt;
+        // A forwarder points into the export table; code lies elsewhere in the image.
+        bool forwarded = functionRva >= directory.VirtualAddress && functionRva - directory.VirtualAddress < directory.Size;
+        if (!functionRva || forwarded || functionRva >= header.sizeOfImage) return std::nullopt;
+        return base + functionRva;
+    }
+    return std::nullopt;
+}
+
+// UNICODE_STRING as a 64-bit process holds it.
+struct RemoteUnicodeString {
+    USHORT length;  // bytes, without a terminator
+    USHORT maximumLength;
+    DWORD64 buffer;
+};
+
+bool IsFileNamed(const std::wstring& path, std::wstring_view name) {
+    std::size_t slash = path.find_last_of(L"\\/");
+    std::wstring_view file = std::wstring_view(path).substr(slash == std::wstring::npos ? 0 : slash + 1);
+    return file.size() == name.size() &&
+           CompareStringOrdinal(file.data(), static_cast<int>(file.size()), name.data(), static_cast<int>(name.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+// The system's text for an error code, without its closing period and line break.
+std::wstring SystemErrorText(DWORD code) {
+    wchar_t text[512] = L"";
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                                  static_cast<DWORD>(std::size(text)), nullptr);
+    std::wstring result(text, length);
+    while (!result.empty() && (iswspace(result.back()) || result.back() == L'.')) result.pop_back();
+    return result;
+}
+
+// One line of text: control characters (line breaks among them) as blanks, cut to a bound.
+std::wstring OneLine(std::wstring text, std::size_t bound) {
+    if (text.size() > bound) text.resize(bound);
+    for (wchar_t& c : text) {
+        if (c < L' ') c = L' ';
+    }
+    while (!text.empty() && text.back() == L' ') text.pop_back();
+    return text;
+}
+
 bool IsWow64(HANDLE process) {
     BOOL wow64 = FALSE;
     return IsWow64Process(process, &wow64) && wow64;
@@ -110,6 +206,11 @@ bool DllInitWatch::AddModule(DWORD64 base, const std::wstring& path, DWORD* entr
     if (!armed_ || header->machine != IMAGE_FILE_MACHINE_AMD64) return true;
     for (DWORD64 callback : TlsCallbacks(process_, base, *header))
         AddBreakpoint(callback, Call{CallKind::TlsCallback, base, path});
+    // A load that fails raises no event: the loader's own entry tells it.
+    if (IsFileNamed(path, L"ntdll.dll")) {
+        std::optional<DWORD64> loadDll = ExportedFunction(process_, base, *header, "LdrLoadDll");
+        loadDllEntry_ = loadDll && Writable(*loadDll) ? *loadDll : 0;
+    }
     // No entry point (resource-only DLLs): nothing to arm.
     if (entryRva && header->entryRva != 0 && header->entryRva < header->sizeOfImage) *entryRva = header->entryRva;
     return true;
@@ -135,6 +236,7 @@ void DllInitWatch::DllUnloaded(const void* base) {
         Lift(it->first, it->second);
         it = breakpoints_.erase(it);
     }
+    if (loadDllEntry_ - at < size) loadDllEntry_ = 0;
     // Another image may come to these addresses, with int3 bytes of its own.
     everWritten_.erase(everWritten_.lower_bound(at), everWritten_.lower_bound(at + size));
     if (module != modules_.end()) modules_.erase(module);
@@ -151,6 +253,7 @@ void DllInitWatch::ThreadExited(DWORD threadId) {
     auto found = threads_.find(threadId);
     if (found == threads_.end()) return;
     if (found->second.stepAddress) AbandonStep(found->second);
+    while (!found->second.loads.empty()) EndLoad(found->second);
     while (!found->second.pending.empty()) EndPending(found->second, InitResult::Unknown);
     threads_.erase(found);
 }
@@ -188,7 +291,9 @@ void DllInitWatch::GiveUp(DWORD64 address, Breakpoint& breakpoint) {
 
 void DllInitWatch::Release(DWORD64 address) {
     auto found = breakpoints_.find(address);
-    if (found == breakpoints_.end() || !found->second.calls.empty() || found->second.waiters > 0) return;
+    if (found == breakpoints_.end() || !found->second.calls.empty() || found->second.waiters > 0 ||
+        found->second.loaderLoad)
+        return;
     for (const auto& [threadId, thread] : threads_) {
         if (thread.stepAddress == address) return;  // its step puts it back or lets it go
     }
@@ -251,12 +356,14 @@ bool DllInitWatch::OnBreakpoint(DWORD threadId, ThreadWatch& thread, DWORD64 add
     }
     CONTEXT& context = scope.Context();
     if (context.Rip == address + 1) context.Rip = address;
-    if (!TakeReturn(threadId, thread, context, address)) {
+    if (!TakeReturn(threadId, thread, context, address) && !TakeLoadReturn(threadId, thread, context, address)) {
         Breakpoint& breakpoint = breakpoints_[address];
-        if (!breakpoint.calls.empty())
+        if (!breakpoint.calls.empty()) {
             TakeCall(threadId, thread, context, address);
-        else
+        } else {
+            if (breakpoint.loaderLoad) TakeLoadCall(thread, context);
             StepOver(threadId, thread, context, address);
+        }
     }
     if (!scope.Commit()) GiveUp(address, found->second);  // the instruction pointer could not be set back
     Release(address);
@@ -271,9 +378,11 @@ bool DllInitWatch::TakeReturn(DWORD threadId, ThreadWatch& thread, CONTEXT& cont
     if (top.returnAddress != address || context.Rsp != top.entryRsp + sizeof(DWORD64)) return false;
     bool tls = records_[top.record].tlsCallback;
     // A TLS callback returns nothing: that it returned is all there is to know.
-    EndPending(thread, tls || static_cast<DWORD>(context.Rax) ? InitResult::Succeeded : InitResult::Failed);
+    bool refused = !tls && !static_cast<DWORD>(context.Rax);
+    if (refused) NoteRefusal(thread, top);
+    EndPending(thread, refused ? InitResult::Failed : InitResult::Succeeded);
     Breakpoint& site = breakpoints_[address];
-    if (site.waiters > 0 || !site.calls.empty()) {
+    if (site.waiters > 0 || !site.calls.empty() || site.loaderLoad) {
         // Others still wait here: the instruction runs once with the int3 lifted.
         StepOver(threadId, thread, context, address);
     } else {
@@ -313,7 +422,10 @@ bool DllInitWatch::WaitForReturn(ThreadWatch& thread, const CONTEXT& context, DW
         return false;
     }
     ++site.waiters;
-    thread.pending.push_back({records_.size() - 1, address, context.Rsp, returnAddress});
+    PendingCall pending{records_.size() - 1, address, context.Rsp, returnAddress};
+    if (!record.tlsCallback) pending.lastValuesAtCall = LastValues(thread);
+    thread.pending.push_back(pending);
+    PendingInitsChanged(1);
     return true;
 }
 
@@ -325,7 +437,9 @@ void DllInitWatch::StepOver(DWORD threadId, ThreadWatch& thread, CONTEXT& contex
     for (auto& [id, other] : threads_) {
         if (id == threadId) continue;
         bool waits = std::any_of(other.pending.begin(), other.pending.end(),
-                                 [&](const PendingCall& call) { return call.returnAddress == address; });
+                                 [&](const PendingCall& call) { return call.returnAddress == address; }) ||
+                     std::any_of(other.loads.begin(), other.loads.end(),
+                                 [&](const PendingLoad& load) { return load.returnAddress == address; });
         if (waits) thread.held.emplace_back(other.handle);
     }
 }
@@ -347,7 +461,8 @@ void DllInitWatch::AbandonStep(ThreadWatch& thread) {
     }
     auto found = breakpoints_.find(address);
     if (found != breakpoints_.end()) {
-        if (found->second.waiters > 0 || !found->second.calls.empty()) Write(address, found->second);
+        if (found->second.waiters > 0 || !found->second.calls.empty() || found->second.loaderLoad)
+            Write(address, found->second);
         Release(address);
     }
     thread.held.clear();
@@ -370,6 +485,103 @@ void DllInitWatch::EndPending(ThreadWatch& thread, InitResult result) {
         --site->second.waiters;
         Release(call.returnAddress);
     }
+    PendingInitsChanged(-1);
+}
+
+void DllInitWatch::PendingInitsChanged(int change) {
+    pendingInits_ += change;
+    if (!loadDllEntry_) return;
+    if (pendingInits_ > 0) {
+        Breakpoint& entry = breakpoints_[loadDllEntry_];
+        entry.loaderLoad = true;
+        // A thread stepping over it gets it back when its step ends, not before it has run the instruction.
+        bool stepping = std::any_of(threads_.begin(), threads_.end(),
+                                    [&](const auto& thread) { return thread.second.stepAddress == loadDllEntry_; });
+        if (!stepping) Write(loadDllEntry_, entry);
+    } else if (auto found = breakpoints_.find(loadDllEntry_); found != breakpoints_.end()) {
+        found->second.loaderLoad = false;
+        Release(loadDllEntry_);
+    }
+}
+
+// x64: LdrLoadDll(path, flags, UNICODE_STRING* name, HMODULE* module); the name in R8.
+void DllInitWatch::TakeLoadCall(ThreadWatch& thread, const CONTEXT& context) {
+    // Only a load asked from inside the innermost pending initialisation is its.
+    if (thread.pending.empty() || context.Rsp > thread.pending.back().entryRsp) return;
+    if (!thread.loads.empty() && thread.loads.back().entryRsp == context.Rsp) return;  // this call is waited for
+    RemoteUnicodeString name = {};
+    DWORD64 returnAddress = 0;
+    if (!ReadValue(process_, context.R8, name) || !ReadValue(process_, context.Rsp, returnAddress) ||
+        !Writable(returnAddress))
+        return;
+    std::wstring text(std::min<std::size_t>(name.length / sizeof(wchar_t), kMaxNameChars), L'\0');
+    if (text.empty() || !ReadWhole(process_, name.buffer, text.data(),
+                                   text.size() * sizeof(wchar_t)))
+        return;  // a name that cannot be read is never guessed
+    Breakpoint& site = breakpoints_[returnAddress];
+    if (!Write(returnAddress, site)) {
+        Release(returnAddress);
+        return;
+    }
+    ++site.waiters;
+    thread.loads.push_back(
+        {thread.pending.back().record, context.Rsp, returnAddress, OneLine(std::move(text), kMaxNameChars)});
+}
+
+// The call site reached by the thread whose innermost load returns, with its NTSTATUS in RAX.
+bool DllInitWatch::TakeLoadReturn(DWORD threadId, ThreadWatch& thread, CONTEXT& context, DWORD64 address) {
+    if (thread.loads.empty()) return false;
+    const PendingLoad& top = thread.loads.back();
+    if (top.returnAddress != address || context.Rsp != top.entryRsp + sizeof(DWORD64)) return false;
+    std::vector<std::wstring>& failed = records_[top.record].refusal.failedLoads;
+    if (static_cast<LONG>(context.Rax) < 0 && failed.size() < kMaxFailedLoads) failed.push_back(top.name);
+    EndLoad(thread);
+    Breakpoint& site = breakpoints_[address];
+    if (site.waiters > 0 || !site.calls.empty() || site.loaderLoad)
+        StepOver(threadId, thread, context, address);
+    else
+        Lift(address, site);
+    return true;
+}
+
+void DllInitWatch::EndLoad(ThreadWatch& thread) {
+    DWORD64 returnAddress = thread.loads.back().returnAddress;
+    thread.loads.pop_back();
+    auto site = breakpoints_.find(returnAddress);
+    if (site == breakpoints_.end()) return;
+    --site->second.waiters;
+    Release(returnAddress);
+}
+
+// The thread's LastErrorValue and LastStatusValue, from its TEB.
+std::optional<std::pair<DWORD, DWORD>> DllInitWatch::LastValues(ThreadWatch& thread) {
+    if (!std::exchange(thread.tebAsked, true)) thread.teb = ThreadEnvironmentBlock(thread.handle);
+    std::pair<DWORD, DWORD> values;
+    if (!thread.teb || !ReadValue(process_, *thread.teb + kTebLastError, values.first) ||
+        !ReadValue(process_, *thread.teb + kTebLastStatus, values.second))
+        return std::nullopt;
+    return values;
+}
+
+// A value counts only when the initialisation set it: one left from before the
+// call, or one not read at the call, says nothing of this refusal.
+void DllInitWatch::NoteRefusal(ThreadWatch& thread, const PendingCall& call) {
+    std::optional<std::pair<DWORD, DWORD>> now = LastValues(thread);
+    if (!now || !call.lastValuesAtCall) return;
+    InitRefusal& refusal = records_[call.record].refusal;
+    if (now->first && now->first != call.lastValuesAtCall->first) {
+        refusal.lastError = now->first;
+        refusal.lastErrorText = SystemErrorText(now->first);
+    }
+    if (now->second && now->second != call.lastValuesAtCall->second) refusal.lastStatus = now->second;
+}
+
+void DllInitWatch::NoteDebugString(DWORD threadId, const std::wstring& text) {
+    auto found = threads_.find(threadId);
+    if (found == threads_.end() || found->second.pending.empty()) return;
+    std::vector<std::wstring>& strings = records_[found->second.pending.back().record].refusal.debugStrings;
+    std::wstring line = OneLine(text, kMaxDebugStringChars);
+    if (strings.size() < kMaxDebugStrings && !line.empty()) strings.push_back(std::move(line));
 }
 
 void DllInitWatch::ThreadShown(const DEBUG_EVENT& event) {
@@ -378,9 +590,12 @@ void DllInitWatch::ThreadShown(const DEBUG_EVENT& event) {
     ThreadWatch& thread = found->second;
     // Another event came before the step's: the threads held for it must not wait on.
     if (thread.stepAddress) AbandonStep(thread);
-    if (thread.pending.empty() || event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) return;
+    if ((thread.pending.empty() && thread.loads.empty()) || event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT)
+        return;
     ThreadContextScope scope(thread.handle, CONTEXT_CONTROL);
     if (!scope.Read()) return;
+    // A load left without returning (an exception unwound it) has no result to tell.
+    while (!thread.loads.empty() && scope.Context().Rsp > thread.loads.back().entryRsp) EndLoad(thread);
     while (!thread.pending.empty() && scope.Context().Rsp > thread.pending.back().entryRsp)
         EndPending(thread, thread.pending.back().exceptionSeen ? InitResult::Unwound : InitResult::Unknown);
 }
@@ -419,18 +634,22 @@ std::vector<DllInitRecord> DllInitWatch::Finish() {
     for (auto& [threadId, thread] : threads_) {
         for (const PendingCall& pending : thread.pending) records_[pending.record].result = InitResult::Unfinished;
         thread.pending.clear();
+        thread.loads.clear();
         thread.held.clear();
     }
     threads_.clear();
+    pendingInits_ = 0;
     return std::move(records_);
 }
 
 void DllInitWatch::Disarm() {
     for (auto& [address, breakpoint] : breakpoints_) Lift(address, breakpoint);
     breakpoints_.clear();
+    loadDllEntry_ = 0;  // never written again
     // The process runs: a thread stops for the change of its registers.
     for (auto& [threadId, thread] : threads_) {
         thread.held.clear();
+        thread.loads.clear();
         if (!thread.stepAddress) continue;
         thread.stepAddress = 0;
         thread.lateStep = true;

@@ -31,6 +31,12 @@
 // that shows at any later event that it left a frame without returning
 // through the call site (its stack pointer above the frame) did not return:
 // its result is unknown, or "left by an exception" when one was raised inside.
+//
+// Why a DLL refused: its thread's last error and last status (from its TEB) at
+// the call and at the return, the strings it printed meanwhile, and the loads
+// that failed inside it. A failed load raises no event, so while any
+// initialisation is pending an int3 stands on ntdll's LdrLoadDll: the name is
+// read at its entry, and its return is caught by the same stack pointer rule.
 class DllInitWatch {
 public:
     DllInitWatch() = default;
@@ -57,6 +63,9 @@ public:
     // initialisation (the exception is then that DLL's).
     bool NoteException(const DEBUG_EVENT& event);
 
+    // A debug string the thread printed: kept for the initialisation it runs inside, if any.
+    void NoteDebugString(DWORD threadId, const std::wstring& text);
+
     // The path of the module whose image holds the address; empty when none does.
     std::wstring ModuleAt(DWORD64 address) const;
     // At the exit event: every initialisation seen, those still running unfinished.
@@ -82,6 +91,7 @@ private:
         bool written = false;
         std::deque<Call> calls;  // in the order the loader makes them
         int waiters = 0;         // returns pending at this address
+        bool loaderLoad = false;  // the loader's LdrLoadDll, watched while an initialisation is pending
     };
     struct Module {
         DWORD64 size;
@@ -97,6 +107,15 @@ private:
         DWORD64 returnAddress;
         bool exceptionSeen = false;
         bool rearmed = false;  // the entry's int3 written again, for a call from this frame
+        // The thread's last error and last status values when the call began.
+        std::optional<std::pair<DWORD, DWORD>> lastValuesAtCall = {};
+    };
+    // A load asked of the loader inside an initialisation, waiting for its return.
+    struct PendingLoad {
+        std::size_t record;  // the initialisation it was asked in
+        DWORD64 entryRsp;
+        DWORD64 returnAddress;
+        std::wstring name;
     };
     struct ThreadWatch {
         HANDLE handle = nullptr;
@@ -104,6 +123,9 @@ private:
         DWORD64 stepAddress = 0;           // the int3 lifted for this thread's step over it
         std::vector<HeldThread> held;      // threads waiting at stepAddress, held during the step
         bool lateStep = false;             // a step that Disarm cut short may still report
+        std::vector<PendingLoad> loads;    // innermost last
+        std::optional<std::uintptr_t> teb;
+        bool tebAsked = false;
     };
 
     bool OnBreakpoint(DWORD threadId, ThreadWatch& thread, DWORD64 address);
@@ -114,6 +136,14 @@ private:
     // Records the call and waits at its return address; false when the return cannot be watched.
     bool WaitForReturn(ThreadWatch& thread, const CONTEXT& context, DWORD64 address, const Call& call);
     void StepOver(DWORD threadId, ThreadWatch& thread, CONTEXT& context, DWORD64 address);
+    // LdrLoadDll entered inside an initialisation: its name kept and its return waited for.
+    void TakeLoadCall(ThreadWatch& thread, const CONTEXT& context);
+    bool TakeLoadReturn(DWORD threadId, ThreadWatch& thread, CONTEXT& context, DWORD64 address);
+    void EndLoad(ThreadWatch& thread);
+    // The LdrLoadDll int3 stands exactly while some initialisation is pending.
+    void PendingInitsChanged(int change);
+    std::optional<std::pair<DWORD, DWORD>> LastValues(ThreadWatch& thread);
+    void NoteRefusal(ThreadWatch& thread, const PendingCall& call);
     // The innermost pending call is over: its record gets result.
     void EndPending(ThreadWatch& thread, InitResult result);
     void AddBreakpoint(DWORD64 address, Call call);
@@ -134,6 +164,8 @@ private:
     HANDLE process_ = nullptr;
     bool armed_ = false;
     bool loaderBreakpointSeen_ = false;
+    DWORD64 loadDllEntry_ = 0;  // ntdll's LdrLoadDll in this process; 0 when not found
+    int pendingInits_ = 0;      // DLL_PROCESS_ATTACH calls waited for, on all threads
     std::map<DWORD64, Breakpoint> breakpoints_;
     std::map<DWORD64, Module> modules_;  // by base
     std::map<DWORD, ThreadWatch> threads_;

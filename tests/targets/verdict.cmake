@@ -32,3 +32,10 @@ add_dependencies(target_loads_while_child_exits target_quick_exit target_plain_h
 korvane_test_target(shared_entry DLL SOURCES shared_entry.c)
 target_link_options(target_shared_entry PRIVATE -nostdlib -nostartfiles -Wl,--entry,SharedEntry)
 korvane_test_target(imports_shared_entry SOURCES imports_shared_entry.cpp LIBS target_shared_entry)
+# DLLs refusing their initialisation for a reason their thread shows: a load
+# that found nothing (with debug output), the last error set to access denied.
+korvane_test_target(refuses_missing DLL SOURCES refuses_missing.cpp)
+korvane_test_target(imports_refuses_missing SOURCES imports_refuses.cpp LIBS target_refuses_missing)
+korvane_test_target(refuses_denied DLL SOURCES refuses_denied.cpp)
+korvane_test_target(imports_refuses_denied SOURCES imports_refuses.cpp LIBS target_refuses_denied)
+target_compile_definitions(target_imports_refuses_denied PRIVATE REFUSES_DENIED)

@@ -170,3 +170,23 @@ TEST(FindingTexts, EachKindNamesItsModuleProcessAndCodeInTheLogAndItsDetailInThe
         EXPECT_EQ(c.entry, FindingUploadEntry(c.finding, ";"));
     }
 }
+
+TEST(FindingTexts, WhatARefusingThreadShowedFollowsAFailuresLineAndCodeAndNeverANotes) {
+    DllInitRecord refused = Init(kHook, InitResult::Failed);
+    refused.refusal.lastStatus = 0xC0000999;  // a status without a description of Korvane's
+    refused.refusal.failedLoads = {L"a.dll", L"b.dll"};
+    std::vector<Finding> failure = FindStartFailures({Outcome(kDllInitFailed, {refused})}, {});
+    ASSERT_EQ(1u, failure.size());
+    EXPECT_EQ(L"Библиотека C:\\tools\\hook.dll не инициализирована: DllMain вернула FALSE (процесс 0x7, код 0xC0000142). "
+              L"Поток: последний статус 0xC0000999. Не загружены: a.dll, b.dll",
+              FindingLine(failure[0]));
+    EXPECT_EQ(L"dll_init_failed;C:\\tools\\hook.dll;0xC0000142 status=0xC0000999 notloaded=\"a.dll\" notloaded=\"b.dll\"",
+              FindingUploadEntry(failure[0], ";"));
+
+    std::vector<Finding> note = FindStartFailures({Outcome(0, {refused})}, {});
+    ASSERT_EQ(1u, note.size());
+    EXPECT_EQ(FindingKind::DllInitNote, note[0].kind);
+    EXPECT_TRUE(note[0].refusal.Empty());
+    EXPECT_EQ(L"Библиотека C:\\tools\\hook.dll отказалась от инициализации: процесс продолжил работу (процесс 0x7)",
+              FindingLine(note[0]));
+}

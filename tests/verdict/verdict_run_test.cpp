@@ -76,6 +76,14 @@ std::wstring TargetProcessId(const WatchRun& run, const std::wstring& target) {
     return line.substr(at, line.size() - at - 1);
 }
 
+// The system's text for an error code, as FormatMessage gives it.
+std::wstring SystemText(DWORD code) {
+    wchar_t text[512] = L"";
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                                  512, nullptr);
+    return std::wstring(text, length);
+}
+
 std::wstring LowerText(std::wstring text) {
     if (!text.empty()) CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
     return text;
@@ -129,7 +137,8 @@ TEST(VerdictRun, ImportedDllRefusingItsInitialisationIsNamedAndTheEventsStayThos
     EXPECT_EQ(FindingKind::DllInitFailed, watched.verdict[0].kind);
     EXPECT_EQ(dll, watched.verdict[0].module);
     EXPECT_EQ((std::vector<std::wstring>{L"Библиотека " + dll + L" не инициализирована: DllMain вернула FALSE (процесс " +
-                                         TargetProcessId(watched, target) + L", код 0xC0000142)"}),
+                                         TargetProcessId(watched, target) +
+                                         L", код 0xC0000142). Отладочный вывод: «init_fails: refusing to initialise»"}),
               VerdictLines(watched));
     // Without the watch only the exit status is left to tell.
     ASSERT_EQ(1u, unwatched.verdict.size());
@@ -142,7 +151,12 @@ TEST(VerdictRun, ImportedDllRefusingItsInitialisationIsNamedAndTheEventsStayThos
 
 TEST(VerdictRun, DllRefusingItsInitialisationUnderLoadLibraryIsANoteWhileTheProgramRunsOnAndExitsZero) {
     const std::wstring target = TargetFullPath(L"loads_init_fails.exe");
+    WatchRun unwatched = RunHeadless(target, false);
     WatchRun run = RunHeadless(target);
+    // Among them the first byte of LdrLoadDll as the program reads it after
+    // the refused initialisation: the watch's int3 there is gone with it.
+    ExpectSameEvents(unwatched, run);
+    EXPECT_LT(FindLine(run.lines, kDebugString + L"loads_init_fails: LdrLoadDll begins with 0x"), run.lines.size());
     EXPECT_EQ(0u, run.lastExitCode);
     EXPECT_LT(FindLine(run.lines, kDebugString + L"loads_init_fails: not loaded, error 1114"), run.lines.size());
     ASSERT_EQ(1u, run.verdict.size()) << "no exit status finding for an exit with 0";
@@ -155,6 +169,51 @@ TEST(VerdictRun, DllRefusingItsInitialisationUnderLoadLibraryIsANoteWhileTheProg
                                              L" отказалась от инициализации: процесс продолжил работу (процесс " +
                                              TargetProcessId(run, target) + L")"}),
               VerdictLines(run));
+}
+
+TEST(VerdictRun, RefusingDllIsToldWithTheLoadThatFoundNothingItsThreadsLastErrorAndItsDebugOutput) {
+    const std::wstring target = TargetFullPath(L"imports_refuses_missing.exe");
+    const std::wstring dll = Folded(TargetFullPath(L"refuses_missing.dll"));
+    WatchRun unwatched = RunHeadless(target, false);
+    WatchRun watched = RunHeadless(target);
+    ExpectSameEvents(unwatched, watched);
+    EXPECT_EQ(0xC0000142u, watched.lastExitCode);
+    ASSERT_EQ(1u, watched.verdict.size());
+    const Finding& finding = watched.verdict[0];
+    EXPECT_EQ(FindingKind::DllInitFailed, finding.kind);
+    EXPECT_EQ(dll, finding.module);
+    const InitRefusal& refusal = finding.refusal;
+    EXPECT_EQ(std::vector<std::wstring>{L"korvane_absent_helper.dll"}, refusal.failedLoads);
+    EXPECT_EQ(0x7Eu, refusal.lastError.value_or(0));
+    EXPECT_EQ(0, SystemText(0x7E).find(refusal.lastErrorText)) << "the system's own text";
+    ASSERT_FALSE(refusal.lastErrorText.empty());
+    EXPECT_EQ(0xC0000135u, refusal.lastStatus.value_or(0)) << "the loader's status behind error 0x7E";
+    EXPECT_EQ(std::vector<std::wstring>{L"refuses_missing: looking for  its helper"}, refusal.debugStrings)
+        << "one line each, without the line breaks";
+    EXPECT_EQ((std::vector<std::wstring>{L"Библиотека " + dll + L" не инициализирована: DllMain вернула FALSE (процесс " +
+                                         TargetProcessId(watched, target) +
+                                         L", код 0xC0000142). Поток: последняя ошибка 0x7E (" + refusal.lastErrorText +
+                                         L"), последний статус 0xC0000135 (Не найдена необходимая библиотека DLL). "
+                                         L"Не загружены: korvane_absent_helper.dll. Отладочный вывод: "
+                                         L"«refuses_missing: looking for  its helper»"}),
+              VerdictLines(watched));
+}
+
+TEST(VerdictRun, RefusingDllThatSetAccessDeniedIsToldWithErrorFiveAndNothingItDidNotShow) {
+    const std::wstring target = TargetFullPath(L"imports_refuses_denied.exe");
+    WatchRun run = RunHeadless(target);
+    ASSERT_EQ(1u, run.verdict.size());
+    const InitRefusal& refusal = run.verdict[0].refusal;
+    EXPECT_EQ(ERROR_ACCESS_DENIED, refusal.lastError.value_or(0));
+    EXPECT_FALSE(refusal.lastStatus.has_value()) << "SetLastError leaves the status as it was";
+    EXPECT_TRUE(refusal.failedLoads.empty());
+    EXPECT_TRUE(refusal.debugStrings.empty());
+    EXPECT_EQ((std::vector<std::wstring>{L"Библиотека " + Folded(TargetFullPath(L"refuses_denied.dll")) +
+                                         L" не инициализирована: DllMain вернула FALSE (процесс " +
+                                         TargetProcessId(run, target) + L", код 0xC0000142). Поток: последняя ошибка 0x5 (" +
+                                         refusal.lastErrorText + L")"}),
+              VerdictLines(run));
+    EXPECT_NE(std::wstring::npos, FindingUploadEntry(run.verdict[0], ";").find(L";0xC0000142 error=0x5"));
 }
 
 TEST(VerdictRun, AccessViolationInsideDllMainIsThatDllsWithItsCode) {
@@ -322,7 +381,14 @@ TEST(VerdictRun, UploadCarriesTheFindingsAfterTheModulesAndAStartWithoutThemSays
     const std::vector<Case> cases = {
         {TargetFullPath(L"starts_fine.exe"), "", {L"Ошибок запуска не обнаружено"}},
         {TargetFullPath(L"imports_init_fails.exe"),
-         "&verdict=dll_init_failed;" + ToCp1251(dll) + ";0xC0000142\n&failexitcode=3221225794", {}},
+         "&verdict=dll_init_failed;" + ToCp1251(dll) +
+             ";0xC0000142 output=\"init_fails: refusing to initialise\"\n&failexitcode=3221225794",
+         {}},
+        {TargetFullPath(L"imports_refuses_missing.exe"),
+         "&verdict=dll_init_failed;" + ToCp1251(Folded(TargetFullPath(L"refuses_missing.dll"))) +
+             ";0xC0000142 error=0x7E status=0xC0000135 notloaded=\"korvane_absent_helper.dll\" "
+             "output=\"refuses_missing: looking for  its helper\"\n&failexitcode=3221225794",
+         {}},
     };
     for (const Case& c : cases) {
         LoopbackListener listener(KORVANE_TEST_REPORT_PORT);

@@ -132,6 +132,8 @@ TEST(ZarUploadsToTheCollector, BothRunsArriveWithTheirFactsAndShowOnThePages) {
     EXPECT_NE(startsPage.find("2.5+build 7"), std::string::npos);
     const std::string failsPage = Page(collector.port(), session, "/reports/" + std::to_string(fails->id));
     EXPECT_NE(failsPage.find("init_fails.dll"), std::string::npos);
+    // The refusal's detail goes on after its code with what the DLL printed.
+    EXPECT_NE(failsPage.find("0xC0000142 output=&quot;init_fails: refusing to initialise&quot;"), std::string::npos);
 
     std::int64_t groupId = 0;
     for (const ReportSummary& summary : stored)

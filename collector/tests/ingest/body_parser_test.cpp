@@ -193,6 +193,31 @@ TEST(ParseUploadBody, ReadsZarsBodiesWhateverSeparatorTheirFieldsHold) {
     }
 }
 
+// A refused initialisation's detail goes on after its code with what its
+// thread showed, texts of the program's own among them: read back whole, the
+// body's separator being one that the detail does not hold.
+TEST(ParseUploadBody, ReadsBackARefusedInitialisationsLongDetailWhateverItHolds) {
+    const std::string start = "0xC0000142 error=0x7E status=0xC0000135 notloaded=\"korvane_absent_helper.dll\"";
+    const std::string longOutput(120, 'x');
+    const std::pair<std::string, std::string> cases[] = {
+        {start + " output=\"" + longOutput + "\" output=\"Библиотека & ещё\"", "&separator=;"},
+        {start + " output=\"a;b\"", "&separator=|"},
+        {start + " output=\"a;b|c\"", "&separator=\t"},
+    };
+    for (const auto& [detail, separator] : cases) {
+        Report report = SampleReport();
+        report.verdict[0].kind = "dll_init_failed";
+        report.verdict[0].detail = detail;
+        const std::string body = BodyOf(report, true);
+        EXPECT_NE(body.find(separator + "&OS="), std::string::npos) << detail;
+        ParsedBody parsed = ParseUploadBody(body);
+        ASSERT_TRUE(parsed.report) << parsed.reason;
+        ASSERT_EQ(parsed.report->verdict.size(), report.verdict.size());
+        EXPECT_EQ(parsed.report->verdict[0].detail, detail);
+        EXPECT_EQ(ReportText(*parsed.report), ReportText(report));
+    }
+}
+
 // The caps come before the entries are taken apart: an entry bomb is refused
 // for its line count, a report at the caps is read.
 TEST(ParseUploadBody, RefusesReportsOverTheirLimitsAsSuch) {
