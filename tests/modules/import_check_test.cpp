@@ -334,10 +334,10 @@ TEST(ImportCheck, AnApiSetTheProcesssSchemaLacksIsNamedMissingAfterARealStart) {
 TEST(ImportCheck, A32BitProcessIsResolvedAsTheWow64LoaderDoesOnALaidOutMachine) {
     const std::wstring root = MakeTempFolder(L"import-check-wow64");
     const std::wstring windows = root + L"Windows";
-    const std::wstring system32 = windows + L"\\System32\\";
-    const std::wstring syswow64 = windows + L"\\SysWOW64\\";
-    const std::wstring app = root + L"App\\";
-    for (const std::wstring& folder : {windows, system32, syswow64, app}) ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    MakeTempFolder(L"import-check-wow64\\Windows");
+    const std::wstring system32 = MakeTempFolder(L"import-check-wow64\\Windows\\System32");
+    const std::wstring syswow64 = MakeTempFolder(L"import-check-wow64\\Windows\\SysWOW64");
+    const std::wstring app = MakeTempFolder(L"import-check-wow64\\App");
     auto place = [](const std::wstring& target, const std::wstring& to) {
         ASSERT_TRUE(CopyFileW(FullPath(TargetPath(target)).c_str(), to.c_str(), FALSE)) << target;
     };
