@@ -49,15 +49,21 @@ NtQueryInformationProcessFn* FindNtQueryInformationProcess() {
 
 }  // namespace
 
-bool ReadProcessParameters(HANDLE process, ProcessParameters& parameters) {
+bool ReadPebPointer(HANDLE process, std::size_t pebField, ULONG_PTR& value) {
     NtQueryInformationProcessFn* queryInformation = FindNtQueryInformationProcess();
     if (!queryInformation) return false;
     BasicInformation basic = {};
     if (queryInformation(process, kProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0) return false;
     unsigned char peb[kPebBytes] = {};
+    if (pebField + sizeof(value) > sizeof(peb)) return false;
     if (!ReadWhole(process, reinterpret_cast<ULONG_PTR>(basic.pebBaseAddress), peb, sizeof(peb))) return false;
-    std::memcpy(&parameters.address, peb + kPebProcessParameters, sizeof(parameters.address));
-    return ReadWhole(process, parameters.address, parameters.head.data(), parameters.head.size());
+    std::memcpy(&value, peb + pebField, sizeof(value));
+    return true;
+}
+
+bool ReadProcessParameters(HANDLE process, ProcessParameters& parameters) {
+    return ReadPebPointer(process, kPebProcessParameters, parameters.address) &&
+           ReadWhole(process, parameters.address, parameters.head.data(), parameters.head.size());
 }
 
 RemoteText CountedString(const ProcessParameters& parameters, std::size_t stringField) {

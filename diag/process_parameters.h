@@ -27,6 +27,8 @@ struct RemoteText {
     std::size_t claimedBytes = 0;  // the Length field itself
 };
 
+// The PEB's field of pointer size at that offset (x64 layout); false when unreadable.
+bool ReadPebPointer(HANDLE process, std::size_t pebField, ULONG_PTR& value);
 // False when the process's PEB or parameters cannot be read.
 bool ReadProcessParameters(HANDLE process, ProcessParameters& parameters);
 RemoteText CountedString(const ProcessParameters& parameters, std::size_t stringField);

@@ -9,7 +9,7 @@
 #include "base/handles.h"
 #include "base/system_library.h"
 #include "modules/fold_path.h"
-#include "modules/upload_path_split.h"
+#include "modules/split_path.h"
 #include "modules/version_block.h"
 
 // Facts are read beside the running debuggee: a program that renames, replaces

@@ -9,6 +9,7 @@
 
 #include <winternl.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
@@ -18,6 +19,8 @@
 #include "base/handles.h"
 #include "diag/process_parameters.h"
 #include "modules/pe_image.h"
+#include "modules/split_path.h"
+#include "watch/debuggee.h"
 
 namespace {
 
@@ -28,6 +31,9 @@ constexpr int kMostForwarderHops = 16;
 // Real import chains are a few DLLs deep; a crafted chain of thousands of
 // files would otherwise exhaust the stack of the walk.
 constexpr int kDeepestImport = 64;
+constexpr std::size_t kPebApiSetMap = 0x68;
+// Windows 10's schema is about 100 KB; a map claiming more is not read.
+constexpr std::size_t kLargestApiSetSchemaBytes = 4 << 20;
 const wchar_t kKnownDllsKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\KnownDLLs";
 
 using IsWow64Process2Fn = BOOL WINAPI(HANDLE, USHORT*, USHORT*);
@@ -53,15 +59,15 @@ std::wstring Widen(const std::string& text) {
     return wide;
 }
 
-std::wstring FolderOf(const std::wstring& path) {
-    const std::size_t last = path.find_last_of(L"\\/");
-    return last == std::wstring::npos ? std::wstring() : path.substr(0, last);
-}
-
-std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
-    if (folder.empty()) return name;
-    if (folder.back() == L'\\' || folder.back() == L'/') return folder + name;
-    return folder + L"\\" + name;
+// An API set's host as the rest of the walk names DLLs: ANSI text, as import tables hold them.
+std::string Narrow(const std::u16string& text) {
+    const std::wstring wide(text.begin(), text.end());
+    if (wide.empty()) return {};
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string narrow(bytes > 0 ? bytes : 0, '\0');
+    if (bytes > 0)
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), bytes, nullptr, nullptr);
+    return narrow;
 }
 
 // The file's path with its name spelled as on disk, when it exists.
@@ -207,6 +213,23 @@ bool PathFromEnvironment(const std::wstring& environment, std::vector<std::wstri
     return whole;
 }
 
+// The schema the process's PEB points to: the loader's map, which the system
+// sets before the process runs (the 64-bit PEB's pointer serves a WOW64
+// process too). Read from the pointer to the end of its memory region.
+std::optional<ApiSetSchema> ReadProcessApiSets(HANDLE process) {
+    ULONG_PTR map = 0;
+    MEMORY_BASIC_INFORMATION region = {};
+    if (!ReadPebPointer(process, kPebApiSetMap, map) || map == 0 ||
+        VirtualQueryEx(process, reinterpret_cast<void*>(map), &region, sizeof(region)) != sizeof(region) ||
+        region.State != MEM_COMMIT) {
+        return std::nullopt;
+    }
+    const ULONG_PTR regionEnd = reinterpret_cast<ULONG_PTR>(region.BaseAddress) + region.RegionSize;
+    std::string bytes(std::min<std::size_t>(regionEnd - map, kLargestApiSetSchemaBytes), '\0');
+    if (!ReadWhole(process, map, bytes.data(), bytes.size())) return std::nullopt;
+    return ReadApiSetSchema(bytes);
+}
+
 // An image file read from disk; `read` is false when the file could not be
 // opened or mapped (then nothing about it is decided).
 struct DiskImage {
@@ -262,6 +285,8 @@ private:
     DiskImage& Image(const std::wstring& path);
     bool Usable(const DiskImage& image) const;
     Resolution Resolve(const std::string& name);
+    Resolution ResolveFor(const DiskImage& importer, const std::string& name);
+    std::wstring SeenByProcess(const std::wstring& folder) const;
     std::vector<std::wstring> CandidatesOfPath(const std::wstring& path) const;
     void Walk(DiskImage& image, int depth);
     void FollowImport(DiskImage& importer, const PeImportedDll& dll, int depth);
@@ -309,9 +334,7 @@ Resolution ImportWalk::Resolve(const std::string& name) {
     const std::size_t fileName = name.find_last_of("\\/");
     const bool extension = name.find('.', fileName == std::string::npos ? 0 : fileName + 1) != std::string::npos;
     const std::wstring wideName = Widen(extension ? name : name + ".dll");
-    if (IsApiSetName(lowerName)) {
-        resolution.found = Found::System;
-    } else if (fileName != std::string::npos || name.find(':') != std::string::npos) {
+    if (fileName != std::string::npos || name.find(':') != std::string::npos) {
         candidates = CandidatesOfPath(wideName);
         if (candidates.empty()) resolution.found = Found::System;  // undecided: never named
     } else {
@@ -336,6 +359,27 @@ Resolution ImportWalk::Resolve(const std::string& name) {
     }
     resolutions_[lowerName] = resolution;
     return resolution;
+}
+
+// A name as the loader takes it from this importer: an API set is the DLL
+// that the process's schema names as its host for the importer, found like
+// any other; a set without a host is found nowhere. Without a schema every
+// set counts as present.
+Resolution ImportWalk::ResolveFor(const DiskImage& importer, const std::string& name) {
+    if (!IsApiSetName(LowerAscii(name))) return Resolve(name);
+    if (!search_.apiSets) return {Found::System, {}};
+    const std::wstring importerName = FileNameOf(importer.path);
+    const ApiSetResolution set =
+        ResolveApiSet(*search_.apiSets, name, std::u16string(importerName.begin(), importerName.end()));
+    switch (set.answer) {
+    case ApiSetAnswer::NotASet:
+        return Resolve(name);
+    case ApiSetAnswer::NoHost:
+        return {Found::Nowhere, {}};
+    case ApiSetAnswer::Hosted:
+        break;
+    }
+    return Resolve(Narrow(set.host));
 }
 
 // A name holding a path, as the loader takes it: a full path as it is, a
@@ -368,7 +412,7 @@ void ImportWalk::Walk(DiskImage& image, int depth) {
 }
 
 void ImportWalk::FollowImport(DiskImage& importer, const PeImportedDll& dll, int depth) {
-    const Resolution resolution = Resolve(dll.name);
+    const Resolution resolution = ResolveFor(importer, dll.name);
     switch (resolution.found) {
     case Found::System:
         return;
@@ -418,7 +462,7 @@ void ImportWalk::CheckFunction(const DiskImage& importer, DiskImage& target, PeI
         } else {
             next.name = function;
         }
-        const Resolution resolution = Resolve(module);
+        const Resolution resolution = ResolveFor(*at, module);
         if (resolution.found == Found::System) return;
         if (resolution.found == Found::Nowhere) {
             NameMissing(*at, module.find('.') == std::string::npos ? module + ".dll" : module);
@@ -482,6 +526,12 @@ bool ImportWalk::AssemblyMaySupply(DiskImage& importer, const std::string& lower
     return false;
 }
 
+// A folder the process names, as file-system redirection shows it to a WOW64 process.
+std::wstring ImportWalk::SeenByProcess(const std::wstring& folder) const {
+    if (search_.nativeSystemFolder.empty()) return folder;
+    return FolderSeenBy32BitProcess(folder, search_.nativeSystemFolder, search_.systemFolder, search_.windowsFolder);
+}
+
 void ImportWalk::Report(ImportProblemKind kind, const std::wstring& module, const std::wstring& importer,
                         const std::wstring& function) {
     if (!reported_.emplace(kind, Lower(module), Lower(importer), function).second) return;
@@ -495,10 +545,10 @@ std::vector<ImportProblem> ImportWalk::Run(const std::wstring& imagePath) {
     // The 16-bit system folder comes between the system and the Windows folder.
     const std::wstring system16 = search_.windowsFolder.empty() ? L"" : JoinPath(search_.windowsFolder, L"System");
     for (const std::wstring& folder :
-         {search_.imageFolder, search_.systemFolder, system16, search_.windowsFolder, search_.currentFolder}) {
+         {search_.imageFolder, search_.systemFolder, system16, search_.windowsFolder, SeenByProcess(search_.currentFolder)}) {
         if (!folder.empty()) folders_.push_back(folder);
     }
-    folders_.insert(folders_.end(), search_.pathFolders.begin(), search_.pathFolders.end());
+    for (const std::wstring& folder : search_.pathFolders) folders_.push_back(SeenByProcess(folder));
 
     root_ = &Image(imagePath);
     if (!root_->read || !root_->pe.headersRead) return {};
@@ -519,18 +569,16 @@ LoaderSearch ReadLoaderSearch(HANDLE process, const std::wstring& imagePath) {
     search.machine = ProcessMachine(process, wow64);
     const std::wstring nativeSystemFolder = FolderFrom(SystemFolder);
     search.systemFolder = wow64 ? FolderFrom(SystemWow64Folder) : nativeSystemFolder;
+    if (wow64) search.nativeSystemFolder = nativeSystemFolder;
     search.windowsFolder = FolderFrom(SystemWindowsFolder);
     search.knownDlls = ReadKnownDlls(wow64);
+    search.apiSets = ReadProcessApiSets(process);
 
     ProcessParameters parameters;
     if (!ReadProcessParameters(process, parameters)) return search;
     search.currentFolder = ReadCountedString(process, parameters, kParametersCurrentDirectory, kLongestFolderChars);
     const std::wstring environment = ReadEnvironment(process, parameters, kLongestEnvironmentChars);
     search.parametersRead = !environment.empty() && PathFromEnvironment(environment, search.pathFolders);
-    if (wow64) {
-        for (std::wstring& folder : search.pathFolders)
-            folder = FolderSeenBy32BitProcess(folder, nativeSystemFolder, search.systemFolder, search.windowsFolder);
-    }
     return search;
 }
 

@@ -5,8 +5,11 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "modules/api_set_schema.h"
 
 enum class ImportProblemKind { DllNotFound, ImportNotFound, BadImageFormat };
 
@@ -33,13 +36,20 @@ struct LoaderSearch {
     // 32-bit one for a 32-bit process) and the names of the KnownDLLs key.
     std::vector<std::wstring> knownDlls;
     std::uint16_t machine = 0;            // IMAGE_FILE_MACHINE_* of the process
+    // A WOW64 process: the native system folder, which it reaches redirected
+    // to systemFolder (its PATH and current folder are taken so); else empty.
+    std::wstring nativeSystemFolder;
+    // The process's API set schema; without it every api-ms-win-*/ext-ms-*
+    // name counts as present (whether the machine has it is not known).
+    std::optional<ApiSetSchema> apiSets;
     // The current folder and PATH were read: without them a DLL that the fixed
     // folders lack is never named missing (it may lie on the PATH).
     bool parametersRead = false;
 };
 
 // Read at the process's creation event, while its parameters (current folder,
-// PATH) are still readable; on a failed read the fields stay empty.
+// PATH) are still readable and before it could change its API set map; on a
+// failed read the fields stay empty.
 LoaderSearch ReadLoaderSearch(HANDLE process, const std::wstring& imagePath);
 
 // Every problem, in the order the walk finds them; empty when every import

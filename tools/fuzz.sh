@@ -12,7 +12,6 @@ mkdir -p "$out"
 
 declare -A sources=(
     [format_bounded_fuzz]="base/format_bounded.cpp"
-    [split_path_fuzz]="report/split_path.cpp base/format_bounded.cpp"
 )
 # Every target; one built from headers only needs no .sources file.
 for fuzzer in "$root"/tests/fuzz/*_fuzz.cpp; do

@@ -5,7 +5,9 @@
 // own system DLLs walked without a false finding), crafted images with import
 // and forwarder loops, names the loader finds in ways of its own (paths, .NET
 // images, the \KnownDlls directory), hostile files, and the rules under which
-// nothing may be named; and the loader search read from a new process.
+// nothing may be named; the loader search read from a new process; API sets
+// as a crafted schema and a real run's maps them; a 32-bit process on folders
+// laid out as a 64-bit machine holds them.
 #include "modules/import_check.h"
 
 #include <gtest/gtest.h>
@@ -17,9 +19,11 @@
 #include <vector>
 
 #include "base/handles.h"
+#include "tests/support/crafted_api_sets.h"
 #include "tests/support/crafted_image.h"
 #include "tests/support/diag_registry.h"
 #include "tests/support/test_files.h"
+#include "tests/support/watch_runs.h"
 
 namespace {
 
@@ -131,6 +135,14 @@ TEST(LoaderSearch, ReadFromANewProcessWithItsOwnFolderPathAndKnownDlls) {
     EXPECT_EQ(0, _wcsicmp(L"C:\\windows", search.windowsFolder.c_str())) << search.windowsFolder;
     EXPECT_EQ(IMAGE_FILE_MACHINE_AMD64, search.machine);
     EXPECT_EQ(std::vector<std::wstring>{L"korvane_known.dll"}, search.knownDlls);
+    EXPECT_EQ(L"", search.nativeSystemFolder) << "a 64-bit process";
+    // Wine's map, as the process's loader holds it.
+    ASSERT_TRUE(search.apiSets.has_value());
+    EXPECT_EQ(6u, search.apiSets->version);
+    const ApiSetResolution crt = ResolveApiSet(*search.apiSets, "api-ms-win-crt-runtime-l1-1-0.dll", u"");
+    EXPECT_EQ(ApiSetAnswer::Hosted, crt.answer);
+    EXPECT_EQ(u"ucrtbase.dll", crt.host);
+    EXPECT_EQ(ApiSetAnswer::NotASet, ResolveApiSet(*search.apiSets, "api-ms-win-korvane-absent-l1-1-0.dll", u"").answer);
 }
 
 TEST(ImportCheck, NamesEachProblemOfTheBuiltTargetsAndNothingElse) {
@@ -266,4 +278,97 @@ TEST(ImportCheck, HostileFilesNeitherExhaustTheWalkNorMakeItQuadratic) {
     WriteFileBytes(folder + L"ordinals.exe", BuildImage(importer));
     EXPECT_EQ(std::vector<std::wstring>{L"import_not_found;" + folder + L"ordinals.dll;" + folder + L"ordinals.exe;#0"},
               Lines(FindImportProblems(folder + L"ordinals.exe", SearchIn(folder))));
+}
+
+// image.exe imports, each with F (and G from the hosted set): a set without a
+// host, a set whose host is found nowhere, a set hosted by host.dll beside it
+// (asked by a later minor version), a set hosted for this importer alone, and
+// a set that no schema holds and no folder has (the loader takes it as a file).
+TEST(ImportCheck, AnApiSetIsPresentOnlyWhenTheSchemaHostsItInADllThatIsFound) {
+    const std::wstring folder = MakeTempFolder(L"import-check-api-sets");
+    CraftedImage image;
+    for (const char* set : {"api-ms-win-korvane-nohost-l1-1-0.dll", "api-ms-win-korvane-gonehost-l1-1-0.dll",
+                            "api-ms-win-korvane-host-l1-1-2.dll", "ext-ms-win-korvane-special-l1-1-0.dll",
+                            "api-ms-win-korvane-unknown-l1-1-0.dll"})
+        image.imports.push_back({set, false, {ByName("F")}, true});
+    image.imports[2].functions.push_back(ByName("G"));
+    CraftedImage host;
+    host.exports = {{"F", ""}};
+    WriteFileBytes(folder + L"image.exe", BuildImage(image));
+    WriteFileBytes(folder + L"host.dll", BuildImage(host));
+    LoaderSearch search = SearchIn(folder);
+    search.apiSets = ReadApiSetSchema(BuildApiSetSchema(
+        6, {{u"api-ms-win-korvane-nohost-l1-1-0", {}},
+            {u"api-ms-win-korvane-gonehost-l1-1-0", {{u"", u"korvane_gone_host.dll"}}},
+            {u"api-ms-win-korvane-host-l1-1-0", {{u"", u"host.dll"}}},
+            {u"ext-ms-win-korvane-special-l1-1-0", {{u"", u""}, {u"IMAGE.EXE", u"host.dll"}}}}));
+    ASSERT_TRUE(search.apiSets.has_value());
+    EXPECT_EQ((std::vector<std::wstring>{L"dll_not_found;api-ms-win-korvane-nohost-l1-1-0.dll;" + folder + L"image.exe;",
+                                         L"dll_not_found;api-ms-win-korvane-gonehost-l1-1-0.dll;" + folder + L"image.exe;",
+                                         L"import_not_found;" + folder + L"host.dll;" + folder + L"image.exe;G",
+                                         L"dll_not_found;api-ms-win-korvane-unknown-l1-1-0.dll;" + folder + L"image.exe;"}),
+              Lines(FindImportProblems(folder + L"image.exe", search)));
+    // Without the process's schema whether the machine has a set is not known: nothing is named.
+    search.apiSets.reset();
+    EXPECT_EQ(std::vector<std::wstring>{}, Lines(FindImportProblems(folder + L"image.exe", search)));
+}
+
+// The same, at the end of a real start under the debug loop: the set that
+// Wine's schema lacks is sought as a file, found nowhere, and named.
+TEST(ImportCheck, AnApiSetTheProcesssSchemaLacksIsNamedMissingAfterARealStart) {
+    const std::wstring program = Target(L"imports_api_set_absent.exe");
+    const WatchRun run = RunHeadless(program);
+    EXPECT_EQ(0xC0000135u, run.lastExitCode);
+    ASSERT_EQ(1u, run.processOutcomes.size());
+    const std::vector<ImportProblem>& problems = run.processOutcomes[0].importProblems;
+    ASSERT_EQ(1u, problems.size());
+    EXPECT_EQ(ImportProblemKind::DllNotFound, problems[0].kind);
+    EXPECT_EQ(0, _wcsicmp(L"api-ms-win-korvane-absent-l1-1-0.dll", problems[0].module.c_str())) << problems[0].module;
+    EXPECT_EQ(0, _wcsicmp(program.c_str(), problems[0].importer.c_str())) << problems[0].importer;
+}
+
+// A 32-bit program and its DLLs (built by the i686 compiler) laid out as a
+// 64-bit machine holds them: 64-bit DLLs in System32, 32-bit ones in SysWOW64,
+// the program beside a DLL that imports one found nowhere and beside a 64-bit
+// build of a DLL it imports. System32 on the PATH is SysWOW64 to the process.
+TEST(ImportCheck, A32BitProcessIsResolvedAsTheWow64LoaderDoesOnALaidOutMachine) {
+    const std::wstring root = MakeTempFolder(L"import-check-wow64");
+    const std::wstring windows = root + L"Windows";
+    MakeTempFolder(L"import-check-wow64\\Windows");
+    const std::wstring system32 = MakeTempFolder(L"import-check-wow64\\Windows\\System32");
+    const std::wstring syswow64 = MakeTempFolder(L"import-check-wow64\\Windows\\SysWOW64");
+    const std::wstring app = MakeTempFolder(L"import-check-wow64\\App");
+    auto place = [](const std::wstring& target, const std::wstring& to) {
+        ASSERT_TRUE(CopyFileW(FullPath(TargetPath(target)).c_str(), to.c_str(), FALSE)) << target;
+    };
+    place(L"wow32\\wow32_program.exe", app + L"wow32_program.exe");
+    place(L"wow32\\wow32_chain.dll", app + L"wow32_chain.dll");
+    place(L"not_placed\\imports_machine.dll", app + L"imports_machine.dll");  // the x64 build
+    place(L"wow32\\x64\\wow32_system.dll", system32 + L"wow32_system.dll");
+    place(L"wow32\\wow32_system.dll", syswow64 + L"wow32_system.dll");
+    LoaderSearch search;
+    search.imageFolder = app.substr(0, app.size() - 1);
+    search.systemFolder = syswow64.substr(0, syswow64.size() - 1);
+    search.nativeSystemFolder = system32.substr(0, system32.size() - 1);
+    search.windowsFolder = windows;
+    search.currentFolder = search.imageFolder;
+    search.pathFolders = {search.nativeSystemFolder};
+    search.machine = IMAGE_FILE_MACHINE_I386;
+    search.parametersRead = true;
+    const std::wstring program = app + L"wow32_program.exe";
+    const std::vector<std::wstring> found = {L"bad_image_format;" + app + L"imports_machine.dll;" + program + L";",
+                                             L"dll_not_found;wow32_absent.dll;" + app + L"wow32_chain.dll;"};
+    EXPECT_EQ(found, Lines(FindImportProblems(program, search)));
+
+    // Found only in SysWOW64: without it, the 64-bit copy in System32 is never seen, not even through the PATH.
+    ASSERT_TRUE(DeleteFileW((syswow64 + L"wow32_system.dll").c_str()));
+    std::vector<std::wstring> missing = found;
+    missing.push_back(L"dll_not_found;wow32_system.dll;" + program + L";");
+    EXPECT_EQ(missing, Lines(FindImportProblems(program, search)));
+
+    // A 64-bit DLL where the 32-bit one is needed.
+    place(L"wow32\\x64\\wow32_system.dll", syswow64 + L"wow32_system.dll");
+    std::vector<std::wstring> foreign = found;
+    foreign.push_back(L"bad_image_format;" + syswow64 + L"wow32_system.dll;" + program + L";");
+    EXPECT_EQ(foreign, Lines(FindImportProblems(program, search)));
 }

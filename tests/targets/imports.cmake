@@ -63,3 +63,38 @@ add_dependencies(target_imports_delay_missing target_imports_delay_library)
 add_custom_command(TARGET target_imports_delay_missing POST_BUILD
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/point_delay_directory.py
             $<TARGET_FILE:target_imports_delay_missing> ${CMAKE_NM} VERBATIM)
+
+# imports_api_set_absent.exe imports api-ms-win-korvane-absent-l1-1-0.dll, named
+# only by a .def file: an API set that no schema holds and no folder has.
+set(api_set_library ${KORVANE_NOT_PLACED_DIR}/lib/libimports_api_set_absent.a)
+add_custom_command(OUTPUT ${api_set_library}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${KORVANE_NOT_PLACED_DIR}/lib
+    COMMAND ${KORVANE_DLLTOOL} --input-def ${CMAKE_CURRENT_SOURCE_DIR}/imports_api_set_absent.def
+            --output-lib ${api_set_library}
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/imports_api_set_absent.def VERBATIM)
+add_custom_target(target_imports_api_set_library DEPENDS ${api_set_library})
+korvane_test_target(imports_api_set_absent SOURCES imports_api_set_absent.cpp LIBS ${api_set_library})
+add_dependencies(target_imports_api_set_absent target_imports_api_set_library)
+
+# The 32-bit images that the import check's test lays out as a machine holds
+# them, in wow32/ (wow32_system.dll also for x64, in wow32/x64/). GNU ld links
+# the program against the DLLs themselves.
+set(wow32_dir ${KORVANE_TARGETS_DIR}/wow32)
+set(wow32_source ${CMAKE_CURRENT_SOURCE_DIR}/wow32_images.cpp)
+set(wow32_flags -O2 -fno-asynchronous-unwind-tables -nostdlib -s)
+set(wow32_dll_flags ${wow32_flags} -shared -Wl,--entry=_WowEntry@12)
+add_custom_command(OUTPUT ${wow32_dir}/not_placed/wow32_absent.dll ${wow32_dir}/wow32_chain.dll
+                          ${wow32_dir}/wow32_system.dll ${wow32_dir}/wow32_program.exe ${wow32_dir}/x64/wow32_system.dll
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${wow32_dir}/not_placed ${wow32_dir}/x64
+    COMMAND ${KORVANE_I686_CXX} ${wow32_dll_flags} -DWOW32_ABSENT ${wow32_source} -o ${wow32_dir}/not_placed/wow32_absent.dll
+    COMMAND ${KORVANE_I686_CXX} ${wow32_dll_flags} -DWOW32_CHAIN ${wow32_source}
+            ${wow32_dir}/not_placed/wow32_absent.dll -o ${wow32_dir}/wow32_chain.dll
+    COMMAND ${KORVANE_I686_CXX} ${wow32_dll_flags} -DWOW32_SYSTEM ${wow32_source} -o ${wow32_dir}/wow32_system.dll
+    COMMAND ${KORVANE_I686_CXX} ${wow32_flags} -Wl,--entry=_Start -DWOW32_PROGRAM ${wow32_source}
+            ${wow32_dir}/wow32_chain.dll ${wow32_dir}/wow32_system.dll ${KORVANE_TARGETS_DIR}/imports_machine.dll
+            -o ${wow32_dir}/wow32_program.exe
+    COMMAND ${CMAKE_CXX_COMPILER} ${wow32_flags} -shared -Wl,--entry=WowEntry -DWOW32_SYSTEM ${wow32_source}
+            -o ${wow32_dir}/x64/wow32_system.dll
+    DEPENDS ${wow32_source} ${KORVANE_TARGETS_DIR}/imports_machine.dll VERBATIM)
+add_custom_target(target_wow32_images DEPENDS ${wow32_dir}/wow32_program.exe)
+add_dependencies(korvane_test_targets target_wow32_images)
