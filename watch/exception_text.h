@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "base/handles.h"
+#include "verdict/status_text.h"
 
 // Ends the symbol handler's use of a process.
 struct SymbolHandlerTraits {
@@ -60,9 +61,6 @@ private:
     };
     std::map<DWORD64, KnownName> named_;  // by address, since the last change of the modules
 };
-
-// The description of an exception code; "Нет описания" for codes outside the table.
-std::wstring_view ExceptionDescription(DWORD code);
 
 // Fills line with the exception line of the event, naming the function at the
 // exception address through the session; returns DBG_EXCEPTION_NOT_HANDLED.
