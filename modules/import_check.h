@@ -10,20 +10,7 @@
 #include <vector>
 
 #include "modules/api_set_schema.h"
-
-enum class ImportProblemKind { DllNotFound, ImportNotFound, BadImageFormat };
-
-struct ImportProblem {
-    ImportProblemKind kind;
-    // DllNotFound: the missing DLL's name as imported. ImportNotFound: the path
-    // of the DLL that lacks the export. BadImageFormat: the path of the image.
-    std::wstring module;
-    // The path of the module whose import table names it (empty for the
-    // process's own image when that image itself is of the wrong machine).
-    std::wstring importer;
-    // ImportNotFound: the missing function's name, or "#" and its ordinal.
-    std::wstring function;
-};
+#include "verdict/records.h"
 
 // Where the loader looks for the DLLs of one process, in its order.
 struct LoaderSearch {

@@ -6,7 +6,7 @@
 #include <set>
 #include <string_view>
 
-#include "modules/fold_path.h"
+#include "verdict/status_text.h"
 
 namespace {
 
@@ -17,9 +17,20 @@ constexpr std::uint32_t kInvalidImageFormat = 0xC000007B;
 constexpr std::uint32_t kDllInitFailed = 0xC0000142;
 constexpr std::uint32_t kFirstErrorStatus = 0xC0000000;
 
+// Lower case as file names compare: Latin and Cyrillic capitals fold (the
+// names the verdict compares are DLL names: AppInit_DLLs entries and user32).
+wchar_t LowerLetter(wchar_t c) {
+    if (c >= L'A' && c <= L'Z') return static_cast<wchar_t>(c + (L'a' - L'A'));
+    if (c >= 0x0410 && c <= 0x042F) return static_cast<wchar_t>(c + 0x20);  // А..Я
+    if (c >= 0x0400 && c <= 0x040F) return static_cast<wchar_t>(c + 0x50);  // Ѐ..Џ
+    return c;
+}
+
 std::wstring LowerFileName(const std::wstring& path) {
     std::size_t slash = path.find_last_of(L"\\/");
-    return LowerForFolding(slash == std::wstring::npos ? path : path.substr(slash + 1));
+    std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+    for (wchar_t& c : name) c = LowerLetter(c);
+    return name;
 }
 
 // The entries of an AppInit_DLLs value (blanks or commas between them).
@@ -44,10 +55,16 @@ bool IsAppInitDll(const std::wstring& path, const std::vector<std::wstring>& app
     });
 }
 
+// An exit code that says the start failed: an NTSTATUS error, or the code of
+// a .NET host that could not find or start its runtime.
+bool IsErrorExit(std::uint32_t exitCode) {
+    return exitCode >= kFirstErrorStatus || IsDotNetHostStatus(exitCode);
+}
+
 // A process that ran on and ended on its own terms: no unhandled exception,
 // no error status.
 bool RanOn(const ProcessOutcome& process) {
-    return process.unhandled.empty() && process.exitCode < kFirstErrorStatus;
+    return process.unhandled.empty() && !IsErrorExit(process.exitCode);
 }
 
 // The finding a DLL's initialisation gives, if any. An exception raised inside
@@ -121,7 +138,7 @@ void AddProcessFindings(const ProcessOutcome& process, const MachineSettings& ma
         findings.push_back(finding);
         explained.insert(exception.code);
     }
-    if (process.exitCode >= kFirstErrorStatus && !explained.count(process.exitCode))
+    if (IsErrorExit(process.exitCode) && !explained.count(process.exitCode))
         findings.push_back({FindingKind::ExitStatus, process.processId, process.imagePath, process.exitCode});
 }
 
@@ -136,7 +153,14 @@ std::vector<Finding> FindStartFailures(const std::vector<ProcessOutcome>& proces
     std::vector<std::wstring> appInitNames = AppInitDllNames(machine.appInitDlls);
     std::vector<Finding> findings;
     std::vector<Finding> notes;
-    for (const ProcessOutcome& process : processes) AddProcessFindings(process, machine, appInitNames, findings, notes);
+    for (const ProcessOutcome& process : processes) {
+        std::size_t first = findings.size();
+        std::size_t firstNote = notes.size();
+        AddProcessFindings(process, machine, appInitNames, findings, notes);
+        // The advice names the architecture of the process a finding is about.
+        for (std::size_t i = first; i < findings.size(); ++i) findings[i].machine = process.machine;
+        for (std::size_t i = firstNote; i < notes.size(); ++i) notes[i].machine = process.machine;
+    }
     findings.insert(findings.end(), notes.begin(), notes.end());
     return findings;
 }

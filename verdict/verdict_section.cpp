@@ -2,6 +2,7 @@
 // line before it keeps its place, and shown as one more item of the tree view.
 #include "diag/registry_checks.h"
 #include "modules/fold_path.h"
+#include "verdict/advice.h"
 #include "verdict/findings.h"
 #include "verdict/verdict_text.h"
 #include "watch/launch_trace.h"
@@ -33,6 +34,11 @@ void LaunchTrace::WriteVerdict() {
         std::wstring line = FindingLine(finding);
         WriteLogLine(line);
         AddEventItem(kVerdictTreeThread, line);
+        // What the user can do about it follows its finding; the upload carries findings only.
+        std::wstring advice = AdviceLine(finding);
+        if (advice.empty()) continue;
+        WriteLogLine(advice);
+        AddEventItem(kVerdictTreeThread, advice);
     }
     // The run's answer is seen without scrolling to it.
     RevealEventItem(kVerdictTreeThread);

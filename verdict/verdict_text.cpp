@@ -1,57 +1,16 @@
-// The verdict's texts: the exit status table and the line and upload entry of each finding.
+// The verdict's texts: the line and upload entry of each finding.
 #include "verdict/verdict_text.h"
 
 #include "base/format_bounded.h"
-#include "watch/exception_text.h"
+#include "verdict/status_text.h"
 
 namespace {
 
 constexpr std::size_t kLineRoom = 2000;
 constexpr std::size_t kCodeRoom = 16;
 
-struct StatusRow {
-    std::uint32_t code;
-    const wchar_t* description;
-};
-
-// The statuses a program's start most often ends with.
-constexpr StatusRow kStatusRows[] = {
-    {0xC0000005, L"Нарушение доступа к памяти"},
-    {0xC0000006, L"Ошибка чтения страницы памяти с диска"},
-    {0xC0000017, L"Недостаточно памяти"},
-    {0xC0000018, L"Адрес загрузки модуля занят"},
-    {0xC000001D, L"Недопустимая команда процессора"},
-    {0xC0000022, L"Доступ запрещён"},
-    {0xC0000034, L"Объект не найден"},
-    {0xC000003A, L"Путь к объекту не найден"},
-    {0xC000007B, L"Неверный формат исполняемого файла: модуль собран для другой платформы или повреждён"},
-    {0xC0000094, L"Деление целого числа на ноль"},
-    {0xC0000096, L"Привилегированная команда процессора"},
-    {0xC00000FD, L"Переполнение стека"},
-    {0xC000012F, L"Файл не является исполняемым модулем Windows"},
-    {0xC0000135, L"Не найдена необходимая библиотека DLL"},
-    {0xC0000138, L"В библиотеке DLL не найден импортируемый порядковый номер"},
-    {0xC0000139, L"В библиотеке DLL не найдена импортируемая функция"},
-    {0xC000013A, L"Приложение прервано нажатием Ctrl+C"},
-    {0xC0000142, L"Ошибка инициализации библиотеки DLL"},
-    {0xC0000143, L"Отсутствует системный файл"},
-    {0xC0000145, L"Ошибка инициализации приложения"},
-    {0xC0000374, L"Повреждение кучи"},
-    {0xC0000409, L"Переполнение буфера в стеке"},
-    {0xC0000428, L"Цифровая подпись файла недействительна"},
-    {0xC0000602, L"Аварийное завершение по требованию программы (fail fast)"},
-    {0xC0150002, L"Ошибка конфигурации side-by-side (манифест приложения)"},
-};
-
 std::wstring CodeText(std::uint32_t code) {
     return FormatToString(kCodeRoom, L"0x%X", code);
-}
-
-const wchar_t* KnownStatusDescription(std::uint32_t code) {
-    for (const StatusRow& row : kStatusRows) {
-        if (row.code == code) return row.description;
-    }
-    return nullptr;
 }
 
 // "0x7E (text)", or the code alone when there is no text for it.
@@ -79,9 +38,8 @@ std::wstring RefusalText(const InitRefusal& refusal) {
         std::wstring values;
         if (refusal.lastError) values = L"последняя ошибка " + CodeWithText(*refusal.lastError, refusal.lastErrorText);
         if (refusal.lastStatus) {
-            const wchar_t* known = KnownStatusDescription(*refusal.lastStatus);
             if (!values.empty()) values += L", ";
-            values += L"последний статус " + CodeWithText(*refusal.lastStatus, known ? known : L"");
+            values += L"последний статус " + CodeWithText(*refusal.lastStatus, KnownExitStatusDescription(*refusal.lastStatus));
         }
         text += L". Поток: " + values;
     }
@@ -159,11 +117,6 @@ std::wstring Statement(const Finding& finding) {
 }
 
 }  // namespace
-
-std::wstring_view ExitStatusDescription(std::uint32_t code) {
-    const wchar_t* known = KnownStatusDescription(code);
-    return known ? known : L"Нет описания";
-}
 
 std::string_view FindingKindName(FindingKind kind) {
     switch (kind) {

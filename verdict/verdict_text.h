@@ -7,9 +7,7 @@
 #include <vector>
 
 #include "verdict/findings.h"
-
-// The description of an NTSTATUS exit code; "Нет описания" for codes outside the table.
-std::wstring_view ExitStatusDescription(std::uint32_t code);
+#include "verdict/status_text.h"
 
 // kind in the upload's words: dll_init_failed, dll_not_found, ...
 std::string_view FindingKindName(FindingKind kind);

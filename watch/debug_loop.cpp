@@ -389,6 +389,7 @@ private:
     static ProcessOutcome Outcome(DWORD processId, ProcessRecord& record, DWORD exitCode) {
         ProcessOutcome outcome{processId, record.imagePath, exitCode, record.initWatch.Finish(),
                                std::move(record.unhandled), {}};
+        outcome.machine = record.loaderSearch.machine;
         if (IsImportFailureStatus(exitCode))
             outcome.importProblems = FindImportProblems(record.imagePath, record.loaderSearch);
         return outcome;

@@ -4,12 +4,9 @@
 #include <windows.h>
 
 #include <string>
-#include <string_view>
 
+#include "verdict/status_text.h"
 #include "watch/symbol_session.h"
-
-// The description of an exception code; "Нет описания" for codes outside the table.
-std::wstring_view ExceptionDescription(DWORD code);
 
 // Fills line with the exception line of the event, naming the function at the
 // exception address through the session; returns DBG_EXCEPTION_NOT_HANDLED.

@@ -1,6 +1,8 @@
-// The findings' sentences and the description tables, as zar.exe's log has
-// them (verdict/verdict_text.cpp, watch/exception_text.cpp), in UTF-8.
+// The findings' sentences, as zar.exe's log has them (verdict/verdict_text.cpp),
+// the description tables and the advice, from the files zar.exe reads too, in UTF-8.
 #include "collector/web/finding_text.h"
+
+#include "verdict/advice_rule.h"
 
 #include <charconv>
 #include <iterator>
@@ -16,54 +18,19 @@ struct Description {
 };
 
 constexpr Description kStatuses[] = {
-    {0xC0000005, "Нарушение доступа к памяти"},
-    {0xC0000006, "Ошибка чтения страницы памяти с диска"},
-    {0xC0000017, "Недостаточно памяти"},
-    {0xC0000018, "Адрес загрузки модуля занят"},
-    {0xC000001D, "Недопустимая команда процессора"},
-    {0xC0000022, "Доступ запрещён"},
-    {0xC0000034, "Объект не найден"},
-    {0xC000003A, "Путь к объекту не найден"},
-    {0xC000007B, "Неверный формат исполняемого файла: модуль собран для другой платформы или повреждён"},
-    {0xC0000094, "Деление целого числа на ноль"},
-    {0xC0000096, "Привилегированная команда процессора"},
-    {0xC00000FD, "Переполнение стека"},
-    {0xC000012F, "Файл не является исполняемым модулем Windows"},
-    {0xC0000135, "Не найдена необходимая библиотека DLL"},
-    {0xC0000138, "В библиотеке DLL не найден импортируемый порядковый номер"},
-    {0xC0000139, "В библиотеке DLL не найдена импортируемая функция"},
-    {0xC000013A, "Приложение прервано нажатием Ctrl+C"},
-    {0xC0000142, "Ошибка инициализации библиотеки DLL"},
-    {0xC0000143, "Отсутствует системный файл"},
-    {0xC0000145, "Ошибка инициализации приложения"},
-    {0xC0000374, "Повреждение кучи"},
-    {0xC0000409, "Переполнение буфера в стеке"},
-    {0xC0000428, "Цифровая подпись файла недействительна"},
-    {0xC0000602, "Аварийное завершение по требованию программы (fail fast)"},
-    {0xC0150002, "Ошибка конфигурации side-by-side (манифест приложения)"},
+#define KORVANE_EXCEPTION_TEXT(code, text)
+#define KORVANE_EXIT_STATUS_TEXT(code, text) {code, text},
+#include "verdict/status_texts.inc"
+#undef KORVANE_EXCEPTION_TEXT
+#undef KORVANE_EXIT_STATUS_TEXT
 };
 
 constexpr Description kExceptions[] = {
-    {0x80000002, "DATATYPE_MISALIGNMENT"},
-    {0x80000003, "Установлена точка останова (breakpoint)"},
-    {0x80000004, "Подан сигнал о выполнении очередной команды"},
-    {0xC0000005, "У процесса недостаточно прав для получения доступа к виртуальному адресу"},
-    {0xC0000006, "Процесс пытается получить доступ к несуществующей странице памяти"},
-    {0xC000001D, "Попытка выполнить недопустимую команду"},
-    {0xC0000025, "Процесс пытается продолжить выполнение после генерации аварийного исключения"},
-    {0xC0000026, "Установлен некорректный обработчик исключений"},
-    {0xC000008C, "Попытка прочитать данные за пределами объявленного массива"},
-    {0xC000008D, "FLT_DENORMAL_OPERAND"},
-    {0xC000008E, "Попытка деления на ноль"},
-    {0xC000008F, "FLT_INEXACT_RESULT"},
-    {0xC0000090, "Некорректная операция вычисления с плавающей точкой"},
-    {0xC0000091, "EXCEPTION_FLT_OVERFLOW"},
-    {0xC0000092, "Переполнение стека при выполнении операции с плаваюшей точкой"},
-    {0xC0000093, "EXCEPTION_FLT_UNDERFLOW"},
-    {0xC0000094, "Попытка деления целого числа на ноль"},
-    {0xC0000095, "Целочисленное переполнение"},
-    {0xC0000096, "Процесс пытается выполнить инструкцию, недопустимую в данном машинном режиме"},
-    {0xC00000FD, "Стек переполнен"},
+#define KORVANE_EXCEPTION_TEXT(code, text) {code, text},
+#define KORVANE_EXIT_STATUS_TEXT(code, text)
+#include "verdict/status_texts.inc"
+#undef KORVANE_EXCEPTION_TEXT
+#undef KORVANE_EXIT_STATUS_TEXT
 };
 
 std::string_view Lookup(const Description* begin, const Description* end, std::uint32_t code) {
@@ -143,6 +110,15 @@ std::string_view ExceptionDescription(std::uint32_t code) {
 
 std::string FindingSentence(const Finding& finding) {
     return Sentence(finding.kind, finding.module, finding.detail);
+}
+
+std::string FindingAdvice(const Finding& finding) {
+    const std::optional<std::uint32_t> code = CodeOf(finding.detail);
+    // The detail of a foreign image is its importer, when a module imports it, else its code.
+    const bool importerKnown = !finding.detail.empty() && !code;
+    const AdviceRow* row = FindAdviceRow(finding.kind, std::string_view(finding.module), importerKnown, code);
+    // The upload does not say the process's architecture: the advice leaves it out.
+    return row ? Fill(row->utf8, {""}) : std::string();
 }
 
 std::string FindingSentence(std::string_view kind, std::string_view module) {

@@ -15,6 +15,11 @@ std::string FindingSentence(const Finding& finding);
 // The same for a group's key, which has no detail.
 std::string FindingSentence(std::string_view kind, std::string_view module);
 
+// The advice of the log's line after the finding (what follows "Что делать: "),
+// without the architecture, which the upload does not carry; empty when
+// zar.exe gives none.
+std::string FindingAdvice(const Finding& finding);
+
 // The log's descriptions of exit statuses and of exceptions.
 std::string_view ExitStatusDescription(std::uint32_t code);
 std::string_view ExceptionDescription(std::uint32_t code);

@@ -286,9 +286,9 @@ std::string ReportPage(const Report& report, const PageFrame& frame) {
     if (report.verdict.empty()) {
         body += "<p>Находок нет.</p>";
     } else {
-        body += "<table>" + HeaderRow({"Находка", "Подробности"});
+        body += "<table>" + HeaderRow({"Находка", "Подробности", "Что делать"});
         for (const Finding& finding : report.verdict) {
-            body += "<tr>" + Cell(FindingSentence(finding)) + Cell(finding.detail) + "</tr>";
+            body += "<tr>" + Cell(FindingSentence(finding)) + Cell(finding.detail) + Cell(FindingAdvice(finding)) + "</tr>";
         }
         body += "</table>";
     }

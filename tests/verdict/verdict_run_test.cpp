@@ -430,7 +430,27 @@ TEST(VerdictImports, DllImportingOneFoundNowhereNamesTheMissingOneAndItsImporter
     ASSERT_LT(heading + 1, run.lines.size());
     EXPECT_EQ(FindingLine(finding), run.lines[heading + 1]);
     EXPECT_NE(std::wstring::npos, run.lines[heading + 1].find(L"импортируемая модулем " + finding.importer + L" ("));
+    // What to do follows its finding in the log; the upload carries the finding alone.
+    ASSERT_EQ(heading + 3, run.lines.size()) << "the advice ends the log";
+    EXPECT_EQ(L"Что делать: положите недостающую библиотеку рядом с программой или переустановите программу",
+              run.lines[heading + 2]);
     EXPECT_EQ(L"dll_not_found;" + finding.module + L";" + finding.importer, FindingUploadEntry(finding, ";"));
+}
+
+TEST(VerdictRun, DotNetHostThatFindsNoRuntimeIsNamedByItsCodeWithTheRuntimeToInstall) {
+    const std::wstring target = TargetFullPath(L"dotnet_host_fails.exe");
+    WatchRun run = RunHeadless(target);
+    EXPECT_EQ(0x80008096u, run.lastExitCode);
+    ASSERT_EQ(1u, run.verdict.size());
+    EXPECT_EQ(FindingKind::ExitStatus, run.verdict[0].kind);
+    EXPECT_TRUE(ExplainsFailure(run.verdict[0]));
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"Процесс " + Folded(target) + L" завершился с ошибкой: Хост .NET: не найдена подходящая версия "
+                  L"среды выполнения .NET (процесс " + TargetProcessId(run, target) + L", код 0x80008096)",
+                  L"Что делать: установите среду выполнения .NET (x64) той версии, которую называет сообщение "
+                  L"программы (https://aka.ms/dotnet-download)"}),
+              VerdictLines(run));
+    EXPECT_EQ(L"exit_status;" + Folded(target) + L";0x80008096", FindingUploadEntry(run.verdict[0], ";"));
 }
 
 TEST(VerdictImports, MissingExportAndWrongMachineAreNamedFromTheFilesAndAMissingDelayLoadedDllIsNot) {

@@ -1,5 +1,6 @@
 // The verdict in zar.exe's real window: one item under thread id 0, the first
-// finding in its text and each finding as its child, as the log has them.
+// finding in its text and each finding (and the advice after it) as its
+// child, as the log has them.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -47,4 +48,24 @@ TEST(VerdictWindow, FailedInitialisationShowsAsTheLastTreeItemUnderThreadZero) {
     ASSERT_EQ(1u, verdict.children.size());
     EXPECT_EQ(logged[0], verdict.children[0].text);
     EXPECT_EQ(0, verdict.children[0].param);
+}
+
+TEST(VerdictWindow, TheAdviceFollowsItsFindingInTheTreeAsInTheLog) {
+    ZarWindow zar;
+    ASSERT_TRUE(zar.Started());
+    ASSERT_TRUE(zar.ChooseFile(FullPath(TargetPath(L"imports_missing_dll.exe"))));
+    ASSERT_NE(nullptr, zar.WaitForLogInNotepad()) << "no Notepad on zar.log after the run";
+    zar.CloseOwnNotepads();
+
+    std::vector<std::wstring> logged = LoggedVerdict();
+    ASSERT_EQ(2u, logged.size());
+    EXPECT_NE(std::wstring::npos, logged[0].find(L"Не найдена библиотека ")) << logged[0];
+    EXPECT_EQ(L"Что делать: положите недостающую библиотеку рядом с программой или переустановите программу", logged[1]);
+    std::vector<TreeItem> items = zar.Tree();
+    ASSERT_GE(items.size(), 2u);
+    const TreeItem& verdict = items.back();
+    EXPECT_EQ(L"Диагноз: " + logged[0], verdict.text) << "the answer is the finding, not its advice";
+    ASSERT_EQ(2u, verdict.children.size());
+    EXPECT_EQ(logged[0], verdict.children[0].text);
+    EXPECT_EQ(logged[1], verdict.children[1].text);
 }

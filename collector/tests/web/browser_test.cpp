@@ -34,6 +34,8 @@ constexpr unsigned short kControlProbePort = 19305;
 constexpr unsigned short kControlDevToolsPort = 19306;
 constexpr unsigned short kStartsServerPort = 19360;
 constexpr unsigned short kStartsDevToolsPort = 19361;
+constexpr unsigned short kAdviceServerPort = 19362;
+constexpr unsigned short kAdviceDevToolsPort = 19363;
 
 const std::filesystem::path kScreenshots = KORVANE_SCREENSHOT_DIR;
 
@@ -253,6 +255,52 @@ TEST(WebBrowser, StartedRunsStayOutOfTheGroupsAndTheCauseKeysTheGroup) {
     EXPECT_TRUE(chromium.Evaluate("document.title").starts_with("Группа: fails.exe 3.0, 0xC0000142")) << group;
     EXPECT_TRUE(Contains(group, "для сравнения взяты успешные запуски всех программ (")) << group;
     chromium.Screenshot(kScreenshots / "group_keyed_by_cause.png");
+}
+
+// Each finding of a report shows what to do beside it, as zar.exe's log gives
+// it after the finding, but without the architecture, which the upload does
+// not carry; a finding on which zar.exe gives no advice has an empty cell.
+TEST(WebBrowser, ReportPageShowsTheAdviceOfEachFindingBesideIt) {
+    testing::TestStore store;
+    Report r;
+    r.receivedAt = std::chrono::duration_cast<std::chrono::seconds>(
+                       std::chrono::system_clock::now().time_since_epoch()).count();
+    r.process = {"tool.exe", "%PROGRAMFILES%\\Tool", "1024", "2.0", "", "", "", ""};
+    r.exitCode = 0xC0000135;
+    r.os = "6.1.7601";
+    r.verdict = {{"dll_not_found", "VCRUNTIME140.dll", "%PROGRAMFILES%\\Tool\\tool.exe"},
+                 {"dll_not_found", "api-ms-win-crt-runtime-l1-1-0.dll", "%PROGRAMFILES%\\Tool\\tool.exe"},
+                 {"bad_image_format", "%PROGRAMFILES%\\Tool\\plugin.dll", "%PROGRAMFILES%\\Tool\\tool.exe"},
+                 {"exit_status", "%PROGRAMFILES%\\Tool\\host.exe", "0x80008083"},
+                 {"dll_init_failed", "%PROGRAMFILES%\\Tool\\hook.dll", "0xC0000142"}};
+    std::vector<Report> runs = {r};
+    store.store().Insert(runs);
+    CollectorOnLoopback collector(store.store(), kAdviceServerPort);
+    testing::HeadlessChromium chromium(kAdviceDevToolsPort);
+    chromium.Load(collector.Address("/"));
+    chromium.Evaluate("document.querySelector('input[name=password]').focus()");
+    ASSERT_EQ(chromium.Evaluate("document.activeElement.name"), "password");
+    chromium.TypeAndSubmit(testing::kTestPassword);
+    chromium.Load(collector.Address("/reports/" + std::to_string(runs[0].id)));
+    // The verdict's table: one row per finding, its cells in order.
+    const std::string rows = chromium.Evaluate(
+        "[...document.querySelectorAll('h2 + table tr')].filter(tr => tr.closest('table').previousElementSibling"
+        ".textContent === 'Вердикт').map(tr => [...tr.cells].map(c => c.textContent).join('|')).join('\\n')");
+    EXPECT_EQ(rows,
+              "Находка|Подробности|Что делать\n"
+              "Не найдена библиотека VCRUNTIME140.dll, импортируемая модулем %PROGRAMFILES%\\Tool\\tool.exe|"
+              "%PROGRAMFILES%\\Tool\\tool.exe|установите распространяемый пакет Visual C++ 2015-2022 с сайта Microsoft\n"
+              "Не найдена библиотека api-ms-win-crt-runtime-l1-1-0.dll, импортируемая модулем "
+              "%PROGRAMFILES%\\Tool\\tool.exe|%PROGRAMFILES%\\Tool\\tool.exe|установите обновление KB2999226 "
+              "(универсальная среда выполнения C) из Центра обновления Windows\n"
+              "Модуль %PROGRAMFILES%\\Tool\\plugin.dll собран для другой платформы, чем процесс|"
+              "%PROGRAMFILES%\\Tool\\tool.exe|замените эту библиотеку её версией той же разрядности, что и программа\n"
+              "Процесс %PROGRAMFILES%\\Tool\\host.exe завершился с ошибкой: Хост .NET: не найден компонент "
+              "размещения .NET (hostfxr, hostpolicy или coreclr), среда выполнения .NET не установлена или "
+              "повреждена|0x80008083|установите среду выполнения .NET, которую называет сообщение программы "
+              "(https://aka.ms/dotnet-download), или переустановите программу\n"
+              "Библиотека %PROGRAMFILES%\\Tool\\hook.dll не инициализирована: DllMain вернула FALSE|0xC0000142|");
+    chromium.Screenshot(kScreenshots / "report_advice.png");
 }
 
 }  // namespace
