@@ -101,9 +101,13 @@ std::vector<DWORD64> TlsCallbacks(HANDLE process, DWORD64 base, const ImageHeade
         !ReadValue(process, base + header.tlsRva, directory))
         return callbacks;
     std::optional<DWORD64> list = MappedAddress(directory.AddressOfCallBacks, base, header);
-    for (std::size_t i = 0; list && i < kMaxTlsCallbacks; ++i) {
+    if (!list) return callbacks;
+    // The whole list in one read (each read is a call into the other process):
+    // it ends at its zero entry or where the readable memory does.
+    std::string bytes = ReadUpToUnreadable(process, *list, kMaxTlsCallbacks * sizeof(DWORD64));
+    for (std::size_t i = 0; i < kMaxTlsCallbacks; ++i) {
         DWORD64 linked = 0;
-        if (!ReadValue(process, *list + i * sizeof(linked), linked) || !linked) break;
+        if (!Take(bytes, i * sizeof(linked), linked) || !linked) break;
         if (std::optional<DWORD64> callback = MappedAddress(linked, base, header)) callbacks.push_back(*callback);
     }
     return callbacks;
@@ -556,9 +560,11 @@ void DllInitWatch::EndLoad(ThreadWatch& thread) {
 // The thread's LastErrorValue and LastStatusValue, from its TEB.
 std::optional<std::pair<DWORD, DWORD>> DllInitWatch::LastValues(ThreadWatch& thread) {
     if (!std::exchange(thread.tebAsked, true)) thread.teb = ThreadEnvironmentBlock(thread.handle);
+    // Both values in one read: each read is a call into the other process.
+    std::string bytes(kTebLastStatus + sizeof(DWORD) - kTebLastError, '\0');
     std::pair<DWORD, DWORD> values;
-    if (!thread.teb || !ReadValue(process_, *thread.teb + kTebLastError, values.first) ||
-        !ReadValue(process_, *thread.teb + kTebLastStatus, values.second))
+    if (!thread.teb || !ReadWhole(process_, *thread.teb + kTebLastError, bytes.data(), bytes.size()) ||
+        !Take(bytes, 0, values.first) || !Take(bytes, kTebLastStatus - kTebLastError, values.second))
         return std::nullopt;
     return values;
 }
