@@ -427,8 +427,10 @@ bool DllInitWatch::WaitForReturn(ThreadWatch& thread, const CONTEXT& context, DW
     }
     ++site.waiters;
     PendingCall pending{records_.size() - 1, address, context.Rsp, returnAddress};
-    if (!record.tlsCallback) pending.lastValuesAtCall = LastValues(thread);
     thread.pending.push_back(pending);
+    // A refusal's reasons are a DllMain's: a TLS callback returns nothing to refuse with.
+    if (record.tlsCallback) return true;
+    thread.pending.back().lastValuesAtCall = LastValues(thread);
     PendingInitsChanged(1);
     return true;
 }
@@ -489,7 +491,7 @@ void DllInitWatch::EndPending(ThreadWatch& thread, InitResult result) {
         --site->second.waiters;
         Release(call.returnAddress);
     }
-    PendingInitsChanged(-1);
+    if (!records_[call.record].tlsCallback) PendingInitsChanged(-1);
 }
 
 void DllInitWatch::PendingInitsChanged(int change) {

@@ -165,7 +165,7 @@ private:
     bool armed_ = false;
     bool loaderBreakpointSeen_ = false;
     DWORD64 loadDllEntry_ = 0;  // ntdll's LdrLoadDll in this process; 0 when not found
-    int pendingInits_ = 0;      // DLL_PROCESS_ATTACH calls waited for, on all threads
+    int pendingInits_ = 0;      // entry-point (DllMain) calls waited for, on all threads
     std::map<DWORD64, Breakpoint> breakpoints_;
     std::map<DWORD64, Module> modules_;  // by base
     std::map<DWORD, ThreadWatch> threads_;
