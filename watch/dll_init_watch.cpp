@@ -295,9 +295,7 @@ void DllInitWatch::GiveUp(DWORD64 address, Breakpoint& breakpoint) {
 
 void DllInitWatch::Release(DWORD64 address) {
     auto found = breakpoints_.find(address);
-    if (found == breakpoints_.end() || !found->second.calls.empty() || found->second.waiters > 0 ||
-        found->second.loaderLoad)
-        return;
+    if (found == breakpoints_.end() || found->second.Needed()) return;
     for (const auto& [threadId, thread] : threads_) {
         if (thread.stepAddress == address) return;  // its step puts it back or lets it go
     }
@@ -385,13 +383,7 @@ bool DllInitWatch::TakeReturn(DWORD threadId, ThreadWatch& thread, CONTEXT& cont
     bool refused = !tls && !static_cast<DWORD>(context.Rax);
     if (refused) NoteRefusal(thread, top);
     EndPending(thread, refused ? InitResult::Failed : InitResult::Succeeded);
-    Breakpoint& site = breakpoints_[address];
-    if (site.waiters > 0 || !site.calls.empty() || site.loaderLoad) {
-        // Others still wait here: the instruction runs once with the int3 lifted.
-        StepOver(threadId, thread, context, address);
-    } else {
-        Lift(address, site);
-    }
+    PassReturnSite(threadId, thread, context, address);
     return true;
 }
 
@@ -467,8 +459,7 @@ void DllInitWatch::AbandonStep(ThreadWatch& thread) {
     }
     auto found = breakpoints_.find(address);
     if (found != breakpoints_.end()) {
-        if (found->second.waiters > 0 || !found->second.calls.empty() || found->second.loaderLoad)
-            Write(address, found->second);
+        if (found->second.Needed()) Write(address, found->second);
         Release(address);
     }
     thread.held.clear();
@@ -542,12 +533,18 @@ bool DllInitWatch::TakeLoadReturn(DWORD threadId, ThreadWatch& thread, CONTEXT& 
     std::vector<std::wstring>& failed = records_[top.record].refusal.failedLoads;
     if (static_cast<LONG>(context.Rax) < 0 && failed.size() < kMaxFailedLoads) failed.push_back(top.name);
     EndLoad(thread);
+    PassReturnSite(threadId, thread, context, address);
+    return true;
+}
+
+// The returned thread goes past the call site: stepping over its int3 while
+// others still wait there, else with the int3 lifted.
+void DllInitWatch::PassReturnSite(DWORD threadId, ThreadWatch& thread, CONTEXT& context, DWORD64 address) {
     Breakpoint& site = breakpoints_[address];
-    if (site.waiters > 0 || !site.calls.empty() || site.loaderLoad)
+    if (site.Needed())
         StepOver(threadId, thread, context, address);
     else
         Lift(address, site);
-    return true;
 }
 
 void DllInitWatch::EndLoad(ThreadWatch& thread) {

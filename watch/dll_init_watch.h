@@ -92,6 +92,9 @@ private:
         std::deque<Call> calls;  // in the order the loader makes them
         int waiters = 0;         // returns pending at this address
         bool loaderLoad = false;  // the loader's LdrLoadDll, watched while an initialisation is pending
+
+        // A call, a return or the loader's loads are still waited for here.
+        bool Needed() const { return waiters > 0 || !calls.empty() || loaderLoad; }
     };
     struct Module {
         DWORD64 size;
@@ -139,6 +142,7 @@ private:
     // LdrLoadDll entered inside an initialisation: its name kept and its return waited for.
     void TakeLoadCall(ThreadWatch& thread, const CONTEXT& context);
     bool TakeLoadReturn(DWORD threadId, ThreadWatch& thread, CONTEXT& context, DWORD64 address);
+    void PassReturnSite(DWORD threadId, ThreadWatch& thread, CONTEXT& context, DWORD64 address);
     void EndLoad(ThreadWatch& thread);
     // The LdrLoadDll int3 stands exactly while some initialisation is pending.
     void PendingInitsChanged(int change);
