@@ -20,3 +20,11 @@ Fn* SystemProc(const wchar_t* dllName, const char* procName) {
 // Restricts this process's own DLL search to the system folder, called first
 // thing at start; the DLL search of the processes it creates stays untouched.
 void RestrictDllSearchToSystemFolder();
+
+// The address of an export of ntdll, which every process has mapped from its
+// start, typed from its declaration; NULL when this ntdll lacks it.
+template <class Fn>
+Fn* NtdllProc(const char* procName) {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll ? reinterpret_cast<Fn*>(reinterpret_cast<void*>(GetProcAddress(ntdll, procName))) : nullptr;
+}

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/system_library.h"
 #include "watch/debuggee.h"
 
 namespace {
@@ -41,10 +42,7 @@ T FieldAt(const ProcessParameters& parameters, std::size_t offset) {
 
 // Looked up on every call, as ntdll might lack it.
 NtQueryInformationProcessFn* FindNtQueryInformationProcess() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    if (!ntdll) return nullptr;
-    return reinterpret_cast<NtQueryInformationProcessFn*>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationProcess")));
+    return NtdllProc<NtQueryInformationProcessFn>("NtQueryInformationProcess");
 }
 
 }  // namespace

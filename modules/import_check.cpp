@@ -17,6 +17,7 @@
 #include <tuple>
 
 #include "base/handles.h"
+#include "base/system_library.h"
 #include "diag/process_parameters.h"
 #include "modules/pe_image.h"
 #include "modules/split_path.h"
@@ -137,11 +138,8 @@ void ReadKnownDllsDirectory(bool wow64, std::vector<std::wstring>& names) {
     using NtQueryDirectoryObjectFn = NTSTATUS NTAPI(HANDLE, void*, ULONG, BOOLEAN, BOOLEAN, ULONG*, ULONG*);
     constexpr ACCESS_MASK kDirectoryQuery = 0x0001;
     constexpr std::size_t kMostEntries = 4096;
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    auto* openDirectory = reinterpret_cast<NtOpenDirectoryObjectFn*>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtOpenDirectoryObject")));
-    auto* queryDirectory = reinterpret_cast<NtQueryDirectoryObjectFn*>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryDirectoryObject")));
+    auto* openDirectory = NtdllProc<NtOpenDirectoryObjectFn>("NtOpenDirectoryObject");
+    auto* queryDirectory = NtdllProc<NtQueryDirectoryObjectFn>("NtQueryDirectoryObject");
     if (!openDirectory || !queryDirectory) return;
     std::wstring path = wow64 ? L"\\KnownDlls32" : L"\\KnownDlls";
     UNICODE_STRING name = {static_cast<USHORT>(path.size() * sizeof(wchar_t)),

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "base/system_library.h"
+
 namespace {
 
 constexpr std::uintptr_t kPageSize = 4096;
@@ -40,12 +42,8 @@ constexpr ULONG kThreadBasicInformation = 0;
 using NtQueryInformationThreadFn = LONG NTAPI(HANDLE, ULONG, void*, ULONG, ULONG*);
 
 NtQueryInformationThreadFn* FindNtQueryInformationThread() {
-    static NtQueryInformationThreadFn* const query = [] {
-        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        return ntdll ? reinterpret_cast<NtQueryInformationThreadFn*>(
-                           reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationThread")))
-                     : nullptr;
-    }();
+    static NtQueryInformationThreadFn* const query =
+        NtdllProc<NtQueryInformationThreadFn>("NtQueryInformationThread");
     return query;
 }
 

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string_view>
 
+#include "modules/split_path.h"
+
 namespace {
 
 constexpr BYTE kInt3 = 0xCC;
@@ -166,8 +168,7 @@ struct RemoteUnicodeString {
 };
 
 bool IsFileNamed(const std::wstring& path, std::wstring_view name) {
-    std::size_t slash = path.find_last_of(L"\\/");
-    std::wstring_view file = std::wstring_view(path).substr(slash == std::wstring::npos ? 0 : slash + 1);
+    const std::wstring file = FileNameOf(path);
     return file.size() == name.size() &&
            CompareStringOrdinal(file.data(), static_cast<int>(file.size()), name.data(), static_cast<int>(name.size()),
                                 TRUE) == CSTR_EQUAL;

@@ -144,7 +144,7 @@ private:
     bool TakeLoadReturn(DWORD threadId, ThreadWatch& thread, CONTEXT& context, DWORD64 address);
     void PassReturnSite(DWORD threadId, ThreadWatch& thread, CONTEXT& context, DWORD64 address);
     void EndLoad(ThreadWatch& thread);
-    // The LdrLoadDll int3 stands exactly while some initialisation is pending.
+    // The LdrLoadDll int3 stands exactly while some DllMain call is pending.
     void PendingInitsChanged(int change);
     std::optional<std::pair<DWORD, DWORD>> LastValues(ThreadWatch& thread);
     void NoteRefusal(ThreadWatch& thread, const PendingCall& call);

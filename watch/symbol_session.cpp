@@ -118,8 +118,7 @@ private:
         UniqueSymbolHandler session(sessionKey_.get());
         if (!RegisterModule(session.get(), path_, base_)) return;
         // Symbols are read at the first lookup in a module: that one is made now, while nobody waits.
-        auto breakPoint = reinterpret_cast<DWORD64>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "DbgBreakPoint")));
+        auto breakPoint = reinterpret_cast<DWORD64>(NtdllProc<void NTAPI()>("DbgBreakPoint"));
         LookupSymbolName(breakPoint ? breakPoint : base_, session.get());
         prepared_ = std::move(session);
     }
